@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+namespace velmarch {
+
+/// The switches of a run that the conversion reads; filled from the command line.
+struct ConversionFlags {
+  bool delete_converted = false;
+  bool no_append_root = false;
+  bool non_interactive = false;  // recorded only: the conversion prints no progress
+  int64_t buffer_size = -1;      // read buffer in bytes; 0 none, negative the whole file
+};
+
+}  // namespace velmarch

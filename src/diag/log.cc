@@ -1,0 +1,92 @@
+#include "diag/log.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace velmarch {
+
+int log_output_level = 0;
+
+void log_set_output_level(int level) { log_output_level = level; }
+
+namespace {
+
+char level_tag(int level) {
+  static const char tags[] = "?VDIWEF";
+  return level >= 1 && level <= 6 ? tags[level] : '?';
+}
+
+char* put_two_digits(char* out, int value) {
+  *out++ = static_cast<char>('0' + value / 10 % 10);
+  *out++ = static_cast<char>('0' + value % 10);
+  return out;
+}
+
+// Right-aligned in at least five columns, never cut.
+char* put_id(char* out, long value) {
+  char digits[24];
+  int count = 0;
+  bool negative = value < 0;
+  unsigned long magnitude = negative ? 0UL - static_cast<unsigned long>(value)
+                                     : static_cast<unsigned long>(value);
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (negative) digits[count++] = '-';
+  for (int pad = count; pad < 5; ++pad) *out++ = ' ';
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+}  // namespace
+
+size_t log_compose_line(char* line, int level, int month, int day, int hour, int minute,
+                        int second, int millisecond, long process_id, long thread_id,
+                        const char* format, va_list args) {
+  char prefix[96];
+  char* p = put_two_digits(prefix, month);
+  *p++ = '-';
+  p = put_two_digits(p, day);
+  *p++ = ' ';
+  p = put_two_digits(p, hour);
+  *p++ = ':';
+  p = put_two_digits(p, minute);
+  *p++ = ':';
+  p = put_two_digits(p, second);
+  *p++ = '.';
+  *p++ = static_cast<char>('0' + millisecond / 100 % 10);
+  p = put_two_digits(p, millisecond % 100);
+  *p++ = ' ';
+  p = put_id(p, process_id);
+  *p++ = ' ';
+  p = put_id(p, thread_id);
+  *p++ = ' ';
+  *p++ = level_tag(level);
+  *p++ = ' ';
+
+  char* const limit = line + LOG_LINE_MAX;
+  char* cursor = line;
+  for (const char* from = prefix; from < p && cursor < limit; ++from) *cursor++ = *from;
+
+  size_t room = static_cast<size_t>(limit - cursor) + 1;
+  int written = std::vsnprintf(cursor, room, format, args);
+  if (written > 0) cursor = static_cast<size_t>(written) < room ? cursor + written : limit;
+  *cursor = '\n';
+  return static_cast<size_t>(cursor - line) + 1;
+}
+
+void log_message(int level, const char* format, ...) {
+  PlatformLocalTime now = platform_local_time();
+  char line[LOG_LINE_MAX + 1];
+  va_list args;
+  va_start(args, format);
+  size_t length = log_compose_line(line, level, now.month, now.day, now.hour, now.minute,
+                                   now.second, now.millisecond, platform_process_id(),
+                                   platform_thread_id(), format, args);
+  va_end(args);
+  platform_write_stderr(line, length);
+}
+
+}  // namespace velmarch

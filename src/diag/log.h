@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+
+namespace velmarch {
+
+enum LogLevel : int {
+  LOG_VERBOSE = 1,
+  LOG_DEBUG = 2,
+  LOG_INFO = 3,
+  LOG_WARN = 4,
+  LOG_ERROR = 5,
+  LOG_FATAL = 6,
+};
+
+/// Process-wide; 0 (every message passes) until the command line sets it.
+extern int log_output_level;
+
+void log_set_output_level(int level);
+
+inline bool log_enabled(int level) { return log_output_level <= level; }
+
+/// Writes one line to standard error: local time, process and thread ids, level tag, message.
+/// It writes whatever it is given: callers filter with DIAG so that nothing is formatted for a
+/// message that would not be written.
+void log_message(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+/// The line log_message would write, composed into line (at least LOG_LINE_MAX + 1 bytes) with
+/// the given prefix fields; answers its length, line feed included.
+inline constexpr size_t LOG_LINE_MAX = 510;
+size_t log_compose_line(char* line, int level, int month, int day, int hour, int minute,
+                        int second, int millisecond, long process_id, long thread_id,
+                        const char* format, va_list args);
+
+}  // namespace velmarch
+
+#define DIAG(level, ...)                                                    \
+  do {                                                                      \
+    if (::velmarch::log_enabled(level)) ::velmarch::log_message(level, __VA_ARGS__); \
+  } while (0)

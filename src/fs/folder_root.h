@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "base/small_string.h"
+#include "textlog/byte_stream.h"
+
+namespace velmarch {
+
+enum PathKind : int32_t {
+  PATH_OTHER = 0,
+  PATH_FILE = 1,
+  PATH_DIRECTORY = 2,
+  PATH_MISSING = 3,
+};
+
+struct PathStatus {
+  PathKind kind = PATH_MISSING;
+  int64_t size = 0;  // bytes, for files only
+  // Identity of the entry where the platform gives one (0 otherwise), so that a walk can tell
+  // a folder it is already inside.
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+
+struct ByteOrder {
+  bool operator()(const SmallString& a, const SmallString& b) const { return a.view() < b.view(); }
+};
+/// A folder's entries in ascending unsigned byte order of their names.
+using DirEntryMap = std::map<SmallString, PathStatus, ByteOrder>;
+
+enum OpenFlags : uint32_t {
+  OPEN_READ = 1,
+  OPEN_WRITE = 2,
+};
+
+/// A view of the files below one existing folder. The operations take full paths; the
+/// folder_root_* functions build those from paths relative to the root. The base answers as
+/// an absent implementation would: stat false, list nothing, make_directory, remove and open
+/// fail.
+class FolderRoot {
+ public:
+  explicit FolderRoot(StrView root) : root_(root) {}
+  virtual ~FolderRoot() = default;
+
+  const SmallString& root() const { return root_; }
+
+  virtual bool stat(StrView /*full_path*/, PathStatus& /*status*/) { return false; }
+  virtual void list(StrView /*full_path*/, DirEntryMap& /*entries*/) {}
+  virtual bool make_directory(StrView /*full_path*/) { return false; }
+  virtual bool remove(StrView /*full_path*/) { return false; }
+  virtual std::unique_ptr<ByteStream> open(StrView /*full_path*/, uint32_t /*flags*/) {
+    return nullptr;
+  }
+
+ private:
+  SmallString root_;
+};
+
+/// A root with the platform's operations over an existing folder; null otherwise.
+std::unique_ptr<FolderRoot> folder_root_create(StrView folder);
+void folder_root_release(std::unique_ptr<FolderRoot>& root);
+
+/// Appends the root, "/" when both parts are non-empty, and the relative path. A relative path
+/// of exactly ".." is refused: nothing is appended.
+void folder_root_full_path(const FolderRoot& root, StrView relative, SmallString& out);
+bool folder_root_stat(FolderRoot* root, StrView relative, PathStatus* status);
+void folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries);
+bool folder_root_ensure_directory(FolderRoot* root, StrView relative);
+/// Ensures every folder of the relative path, outermost first; stops at the first failure.
+bool folder_root_make_directories(FolderRoot* root, StrView relative);
+std::unique_ptr<ByteStream> folder_root_open(FolderRoot* root, StrView relative, uint32_t flags);
+bool folder_root_remove(FolderRoot* root, StrView relative);
+
+/// The platform's status query. A missing path is a successful answer of kind PATH_MISSING.
+bool stat_path(StrView path, PathStatus& status);
+
+}  // namespace velmarch

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "base/small_string.h"
+#include "fs/path_value.h"
+
+namespace velmarch {
+
+using StringList = std::vector<SmallString>;
+
+/// The inputs of a run and the folder that holds them all.
+struct InputSet {
+  PathValue common_root;  // ends in "/" once found
+  StringList inputs;      // in command-line order; relative to common_root once it is found
+};
+
+/// Normalises every value and appends it to destination; 3 when memory ran out, else 0.
+int32_t normalize_path_option(int count, const char* const* values, StringList& destination);
+
+/// Finds the one folder that holds every input, stores it as the common root and makes the
+/// inputs relative to it. On failure sets *status to 132 and answers false.
+bool find_common_root(InputSet& set, int* status);
+
+}  // namespace velmarch

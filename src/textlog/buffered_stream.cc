@@ -1,0 +1,112 @@
+#include "textlog/buffered_stream.h"
+
+#include <cstring>
+#include <new>
+
+namespace velmarch {
+
+std::unique_ptr<ByteStream> BufferedStream::create(ByteStream* inner, bool owns_inner,
+                                                   uint64_t size) {
+  if (size == 0) return nullptr;
+  uint64_t capacity = (size + 7) / 8 * 8;
+  if (capacity < size || capacity > SIZE_MAX - sizeof(BufferedStream)) return nullptr;
+  void* memory = ::operator new(sizeof(BufferedStream) + capacity, std::nothrow);
+  if (memory == nullptr) return nullptr;
+  return std::unique_ptr<ByteStream>(new (memory) BufferedStream(inner, owns_inner, capacity));
+}
+
+std::unique_ptr<ByteStream> buffered_stream_open(std::unique_ptr<ByteStream>& inner,
+                                                 uint64_t size) {
+  if (!inner) return nullptr;
+  auto stream = BufferedStream::create(inner.get(), true, size);
+  if (stream) inner.release();
+  return stream;
+}
+
+std::unique_ptr<ByteStream> buffered_stream_open(ByteStream& inner, uint64_t size) {
+  return BufferedStream::create(&inner, false, size);
+}
+
+BufferedStream::BufferedStream(ByteStream* inner, bool owns_inner, uint64_t capacity)
+    : capacity_(capacity),
+      buffer_(reinterpret_cast<unsigned char*>(this + 1)),
+      inner_(inner),
+      owns_inner_(owns_inner) {}
+
+BufferedStream::~BufferedStream() {
+  if (owns_inner_) delete inner_;
+}
+
+bool BufferedStream::refill(uint64_t offset) {
+  inner_->seek(static_cast<int64_t>(offset), SEEK_SET);
+  int64_t got = inner_->read(buffer_, capacity_);
+  if (got <= 0) {
+    last_error_ = got;
+    return false;
+  }
+  base_ = offset;
+  cursor_ = 0;
+  fill_ = static_cast<uint64_t>(got);
+  return true;
+}
+
+int64_t BufferedStream::read(void* destination, uint64_t count) {
+  auto* out = static_cast<unsigned char*>(destination);
+  // The reader takes one byte per call: keep that path short.
+  if (count == 1 && cursor_ < fill_) {
+    *out = buffer_[cursor_++];
+    return 1;
+  }
+  if (count == 0) return 0;
+  uint64_t delivered = 0;
+  while (delivered < count) {
+    if (cursor_ == fill_ && !refill(base_ + cursor_)) {
+      if (delivered > 0) return static_cast<int64_t>(delivered);
+      return last_error_ < 0 ? last_error_ : 0;
+    }
+    uint64_t take = fill_ - cursor_;
+    if (take > count - delivered) take = count - delivered;
+    std::memcpy(out + delivered, buffer_ + cursor_, take);
+    cursor_ += take;
+    delivered += take;
+  }
+  return static_cast<int64_t>(count);
+}
+
+int64_t BufferedStream::seek(int64_t offset, int origin) {
+  int64_t target;
+  if (origin == SEEK_SET) {
+    target = offset;
+  } else if (origin == SEEK_CUR) {
+    target = static_cast<int64_t>(base_ + cursor_) + offset;
+  } else if (origin == SEEK_END) {
+    inner_->seek(offset, SEEK_END);
+    target = inner_->tell();
+  } else {
+    return -1;
+  }
+  if (target >= 0 && static_cast<uint64_t>(target) >= base_ &&
+      static_cast<uint64_t>(target) <= base_ + fill_) {
+    cursor_ = static_cast<uint64_t>(target) - base_;
+    return target;
+  }
+  if (target < 0 || !refill(static_cast<uint64_t>(target))) {
+    return static_cast<int64_t>(base_ + cursor_);
+  }
+  return target;
+}
+
+int BufferedStream::close() {
+  if (inner_ != nullptr && owns_inner_) {
+    std::unique_ptr<ByteStream> owned(inner_);
+    int result = byte_stream_close(owned);
+    if (result != 0) {
+      owned.release();  // still ours; closed quietly when this stream goes
+      return result;
+    }
+  }
+  inner_ = nullptr;
+  return 0;
+}
+
+}  // namespace velmarch

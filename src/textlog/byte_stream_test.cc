@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "testing/memory_stream.h"
+#include "textlog/buffered_stream.h"
+#include "textlog/file_stream.h"
+
+namespace velmarch {
+namespace {
+
+const std::string twenty = "0123456789abcdefghij";
+
+TEST(ByteStream, NullStreamAnswers) {
+  std::unique_ptr<ByteStream> none;
+  EXPECT_EQ(byte_stream_close(none), 0);
+  EXPECT_EQ(byte_stream_size(nullptr), -1);
+}
+
+TEST(ByteStream, BaseAnswersAbsentSlots) {
+  ByteStream base;
+  char c;
+  EXPECT_EQ(byte_stream_read(base, &c, 1), -2);
+  EXPECT_EQ(byte_stream_write(base, &c, 1), -2);
+  EXPECT_EQ(byte_stream_tell(base), -2);
+  EXPECT_EQ(byte_stream_seek(base, 0, SEEK_SET), -2);
+  EXPECT_EQ(base.close(), 0);
+  EXPECT_EQ(byte_stream_size(&base), -2);
+}
+
+class FileStreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/velmarch-stream-XXXXXX";
+    int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, twenty.data(), twenty.size()), 20);
+    close(fd);
+    path = pattern;
+  }
+  void TearDown() override { std::remove(path.c_str()); }
+  std::string path;
+};
+
+TEST_F(FileStreamTest, ModesDecideWhichSlotsWork) {
+  auto reader = file_stream_open(path.c_str(), FILE_STREAM_READ);
+  ASSERT_TRUE(reader);
+  char buffer[32];
+  EXPECT_EQ(byte_stream_write(*reader, "x", 1), -2);
+  EXPECT_EQ(byte_stream_read(*reader, buffer, sizeof buffer), 20);
+  EXPECT_EQ(byte_stream_read(*reader, buffer, sizeof buffer), 0);
+  EXPECT_EQ(byte_stream_close(reader), 0);
+  EXPECT_FALSE(reader);
+
+  auto writer = file_stream_open(path.c_str(), FILE_STREAM_WRITE);
+  ASSERT_TRUE(writer);
+  EXPECT_EQ(byte_stream_read(*writer, buffer, 1), -2);
+  EXPECT_EQ(byte_stream_write(*writer, "abc", 3), 3);
+  EXPECT_EQ(byte_stream_tell(*writer), 3);
+  EXPECT_EQ(byte_stream_close(writer), 0);
+
+  EXPECT_FALSE(file_stream_open(path.c_str(), 3));
+  EXPECT_FALSE(file_stream_open(nullptr, FILE_STREAM_READ));
+  EXPECT_FALSE(file_stream_open("/nonexistent/velmarch/x", FILE_STREAM_READ));
+}
+
+TEST_F(FileStreamTest, SizeKeepsThePosition) {
+  auto reader = file_stream_open(path.c_str(), FILE_STREAM_READ);
+  ASSERT_TRUE(reader);
+  char buffer[5];
+  ASSERT_EQ(byte_stream_read(*reader, buffer, 5), 5);
+  EXPECT_EQ(byte_stream_size(reader.get()), 20);
+  EXPECT_EQ(byte_stream_tell(*reader), 5);
+  ASSERT_EQ(byte_stream_read(*reader, buffer, 1), 1);
+  EXPECT_EQ(buffer[0], '5');
+}
+
+TEST(BufferedStream, CapacityIsRoundedUpToEight) {
+  MemoryStream inner(twenty);
+  EXPECT_EQ(static_cast<BufferedStream&>(*buffered_stream_open(inner, 1001)).capacity(), 1008u);
+  EXPECT_EQ(static_cast<BufferedStream&>(*buffered_stream_open(inner, 1000)).capacity(), 1000u);
+  EXPECT_FALSE(buffered_stream_open(inner, 0));
+}
+
+TEST(BufferedStream, OneByteReadsRefillEightEightFour) {
+  MemoryStream inner(twenty);
+  auto stream = buffered_stream_open(inner, 8);
+  std::string got;
+  char c;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(byte_stream_read(*stream, &c, 1), 1);
+    got += c;
+  }
+  EXPECT_EQ(got, twenty);
+  EXPECT_EQ(inner.reads, 3);
+  EXPECT_EQ(byte_stream_read(*stream, &c, 1), 0);
+  EXPECT_EQ(byte_stream_tell(*stream), 20);
+}
+
+TEST(BufferedStream, LongReadAtTheEndReturnsWhatIsLeft) {
+  MemoryStream inner(twenty);
+  auto stream = buffered_stream_open(inner, 8);
+  char buffer[16];
+  ASSERT_EQ(byte_stream_read(*stream, buffer, 16), 16);
+  EXPECT_EQ(byte_stream_read(*stream, buffer, 10), 4);
+  EXPECT_EQ(std::string(buffer, 4), "ghij");
+}
+
+TEST(BufferedStream, SeekInsideTheBufferDoesNotTouchTheInnerStream) {
+  MemoryStream inner(twenty);
+  auto stream = buffered_stream_open(inner, 8);
+  char buffer[8];
+  ASSERT_EQ(byte_stream_read(*stream, buffer, 8), 8);
+  int reads = inner.reads, seeks = inner.seeks;
+  EXPECT_EQ(byte_stream_seek(*stream, 3, SEEK_SET), 3);
+  EXPECT_EQ(byte_stream_tell(*stream), 3);
+  EXPECT_EQ(byte_stream_seek(*stream, 5, SEEK_CUR), 8);  // the end of the buffered bytes
+  EXPECT_EQ(inner.reads, reads);
+  EXPECT_EQ(inner.seeks, seeks);
+  ASSERT_EQ(byte_stream_read(*stream, buffer, 1), 1);
+  EXPECT_EQ(buffer[0], '8');
+}
+
+TEST(BufferedStream, SeekOutsideRefillsOrStaysPut) {
+  MemoryStream inner(twenty);
+  auto stream = buffered_stream_open(inner, 8);
+  EXPECT_EQ(byte_stream_seek(*stream, 17, SEEK_SET), 17);
+  char c;
+  ASSERT_EQ(byte_stream_read(*stream, &c, 1), 1);
+  EXPECT_EQ(c, 'h');
+  EXPECT_EQ(byte_stream_seek(*stream, 50, SEEK_SET), 18);  // beyond the end: nothing changes
+  EXPECT_EQ(byte_stream_size(stream.get()), 20);
+  EXPECT_EQ(byte_stream_tell(*stream), 18);
+}
+
+TEST(BufferedStream, ReadErrorIsNotTheEnd) {
+  MemoryStream inner(twenty);
+  inner.fail_reads_from = 12;
+  auto stream = buffered_stream_open(inner, 8);
+  char buffer[20];
+  EXPECT_EQ(byte_stream_read(*stream, buffer, 20), 12);
+  EXPECT_LT(byte_stream_read(*stream, buffer, 1), 0);
+}
+
+TEST(BufferedStream, BorrowedInnerStaysOpen) {
+  MemoryStream inner(twenty);
+  auto stream = buffered_stream_open(inner, 8);
+  EXPECT_EQ(byte_stream_close(stream), 0);
+  EXPECT_FALSE(stream);
+  EXPECT_EQ(inner.closes, 0);
+}
+
+TEST(BufferedStream, OwnedInnerIsClosedAndItsFailureKeepsTheStream) {
+  bool closed = false;
+  auto memory = std::make_unique<MemoryStream>(twenty);
+  memory->closed_flag = &closed;
+  MemoryStream* inner = memory.get();
+  std::unique_ptr<ByteStream> owned = std::move(memory);
+  auto stream = buffered_stream_open(owned, 8);
+  ASSERT_TRUE(stream);
+  EXPECT_FALSE(owned);  // handed over
+
+  inner->fail_close = true;
+  EXPECT_NE(byte_stream_close(stream), 0);
+  EXPECT_TRUE(stream);
+  inner->fail_close = false;
+  EXPECT_EQ(byte_stream_close(stream), 0);
+  EXPECT_TRUE(closed);
+}
+
+}  // namespace
+}  // namespace velmarch

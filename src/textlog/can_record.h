@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "base/small_string.h"
+
+namespace velmarch {
+
+/// One CAN frame, as the reader hands it to a trace sink.
+struct CanRecord {
+  double timestamp = 0;  // seconds since 1970-01-01 00:00:00 UTC
+  uint8_t bus = 0;
+  uint32_t id = 0;
+  SmallString data;  // raw data bytes, at most 8 from a text log
+  int32_t kind = 0;  // 1: CAN frame; sinks handle kinds 1 and 2 and ignore others
+  uint8_t extended = 0;
+  uint8_t tx = 0;
+  uint8_t fd = 0;
+  uint8_t esi = 0;
+  uint8_t brs = 0;
+  uint8_t rtr = 0;
+  uint8_t length = 0;
+};
+
+}  // namespace velmarch
