@@ -1,0 +1,148 @@
+#include "testing/memory_folder_root.h"
+
+#include <algorithm>
+
+#include "testing/memory_stream.h"
+
+namespace velmarch {
+
+namespace {
+
+std::string squeeze_separators(StrView path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out += c;
+  }
+  return out;
+}
+
+std::string without_trailing_separator(std::string path) {
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+// A stream over a file of the tree: what is written lands in the tree when it is closed.
+class MemoryFolderRoot::File final : public ByteStream {
+ public:
+  File(MemoryFolderRoot& owner, std::string path, std::string content, bool fail_close)
+      : owner_(owner), path_(std::move(path)), stream_(std::move(content)), fail_close_(fail_close) {}
+  ~File() override { owner_.files_[path_] = stream_.content(); }
+
+  int64_t read(void* d, uint64_t n) override { return stream_.read(d, n); }
+  int64_t write(const void* s, uint64_t n) override { return stream_.write(s, n); }
+  int64_t tell() override { return stream_.tell(); }
+  int64_t seek(int64_t o, int origin) override { return stream_.seek(o, origin); }
+  int close() override { return fail_close_ ? -1 : 0; }
+
+  MemoryStream& stream() { return stream_; }
+
+ private:
+  MemoryFolderRoot& owner_;
+  std::string path_;
+  MemoryStream stream_;
+  bool fail_close_;
+};
+
+MemoryFolderRoot::MemoryFolderRoot(StrView root)
+    : FolderRoot(root), prefix_(without_trailing_separator(squeeze_separators(root))) {}
+
+std::string MemoryFolderRoot::relative(StrView full_path) const {
+  std::string path = squeeze_separators(full_path);
+  if (path.compare(0, prefix_.size(), prefix_) == 0) path.erase(0, prefix_.size());
+  while (!path.empty() && path.front() == '/') path.erase(0, 1);
+  return without_trailing_separator(path);
+}
+
+void MemoryFolderRoot::add_directory(const std::string& path) {
+  std::string clean = without_trailing_separator(squeeze_separators(path));
+  for (size_t slash = clean.find('/'); slash != std::string::npos; slash = clean.find('/', slash + 1)) {
+    directories_.insert(clean.substr(0, slash));
+  }
+  if (!clean.empty()) directories_.insert(clean);
+}
+
+void MemoryFolderRoot::add_file(const std::string& path, const std::string& content) {
+  std::string clean = squeeze_separators(path);
+  size_t slash = clean.rfind('/');
+  if (slash != std::string::npos) add_directory(clean.substr(0, slash));
+  files_[clean] = content;
+}
+
+bool MemoryFolderRoot::has_file(const std::string& path) const { return files_.count(path) != 0; }
+
+std::string MemoryFolderRoot::file(const std::string& path) const {
+  auto found = files_.find(path);
+  return found != files_.end() ? found->second : std::string();
+}
+
+bool MemoryFolderRoot::stat(StrView full_path, PathStatus& status) {
+  std::string path = relative(full_path);
+  if (fail_stat.count(path)) return false;
+  status = PathStatus{};
+  if (path.empty() || directories_.count(path)) {
+    status.kind = PATH_DIRECTORY;
+  } else if (auto found = files_.find(path); found != files_.end()) {
+    status.kind = PATH_FILE;
+    status.size = static_cast<int64_t>(found->second.size());
+  } else {
+    status.kind = PATH_MISSING;
+  }
+  return true;
+}
+
+void MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
+  std::string folder = relative(full_path);
+  std::string lead = folder.empty() ? "" : folder + "/";
+  auto take = [&](const std::string& path, PathStatus status) {
+    if (path.size() <= lead.size() || path.compare(0, lead.size(), lead) != 0) return;
+    std::string name = path.substr(lead.size());
+    if (name.find('/') != std::string::npos) return;
+    entries.emplace(SmallString(name), status);
+  };
+  for (const auto& [path, content] : files_) {
+    take(path, PathStatus{PATH_FILE, static_cast<int64_t>(content.size())});
+  }
+  for (const auto& path : directories_) take(path, PathStatus{PATH_DIRECTORY, 0});
+}
+
+bool MemoryFolderRoot::make_directory(StrView full_path) {
+  std::string path = relative(full_path);
+  if (directories_.count(path) || files_.count(path)) return false;
+  directories_made.push_back(path);
+  add_directory(path);
+  return true;
+}
+
+bool MemoryFolderRoot::remove(StrView full_path) {
+  std::string path = relative(full_path);
+  if (fail_remove.count(path) || !files_.count(path)) return false;
+  files_.erase(path);
+  files_removed.push_back(path);
+  return true;
+}
+
+std::unique_ptr<ByteStream> MemoryFolderRoot::open(StrView full_path, uint32_t flags) {
+  std::string path = relative(full_path);
+  if ((flags & (OPEN_READ | OPEN_WRITE)) == 0 || fail_open.count(path) ||
+      directories_.count(path)) {
+    return nullptr;
+  }
+  bool writing = (flags & OPEN_WRITE) != 0;
+  if (!writing && !files_.count(path)) return nullptr;
+  std::string content = writing && !(flags & OPEN_READ) ? std::string() : files_[path];
+  files_opened.push_back(path);
+  auto file = std::make_unique<File>(*this, path, std::move(content), fail_close.count(path) != 0);
+  if (auto found = fail_reads_from.find(path); found != fail_reads_from.end()) {
+    file->stream().fail_reads_from = found->second;
+  }
+  if (auto found = write_budget.find(path); found != write_budget.end()) {
+    file->stream().write_budget = found->second;
+  }
+  if (writing) files_[path] = file->stream().content();
+  return file;
+}
+
+}  // namespace velmarch
