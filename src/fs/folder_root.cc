@@ -1,7 +1,197 @@
 #include "fs/folder_root.h"
 
+#include <cerrno>
+#include <new>
+
+#include "platform/platform.h"
+#include "textlog/file_stream.h"
+
 namespace velmarch {
 
+namespace {
+
+// The root, "/" when both parts are non-empty, and the relative path. When memory runs out
+// nothing is appended: a cut path could name another file.
+bool append_full_path(const FolderRoot& root, StrView relative, SmallString& out) {
+  int64_t old_size = out.size();
+  bool ok = out.append(root.root().view()) != nullptr;
+  if (ok && !root.root().empty() && !relative.empty()) ok = out.append("/", 1) != nullptr;
+  if (ok && !relative.empty()) ok = out.append(relative) != nullptr;
+  if (!ok) out.set_length(old_size);
+  return ok;
+}
+
+// A terminated copy for the platform calls; false when memory runs out.
+bool copy_terminated(StrView text, SmallString& out) {
+  return out.append(text.empty() ? StrView("") : text) != nullptr;
+}
+
+class PlatformFolderRoot final : public FolderRoot {
+ public:
+  explicit PlatformFolderRoot(StrView root) : FolderRoot(root) {}
+
+  bool stat(StrView full_path, PathStatus& status) override { return stat_path(full_path, status); }
+
+  void list(StrView full_path, DirEntryMap& entries) override {
+    struct Listing {
+      StrView folder;
+      DirEntryMap* entries;
+      SmallString entry_path;
+    } listing{full_path, &entries, {}};
+    auto on_name = [](void* context, const char* name) {
+      auto* self = static_cast<Listing*>(context);
+      StrView entry(name);
+      if (entry == "." || entry == "..") return;
+      self->entry_path.clear();
+      if (self->entry_path.append(self->folder) == nullptr ||
+          self->entry_path.append("/", 1) == nullptr || self->entry_path.append(entry) == nullptr) {
+        return;
+      }
+      // The entry's own status, not the enumeration's, decides its kind and size.
+      PathStatus status;
+      if (!stat_path(self->entry_path.view(), status)) return;
+      if (status.kind != PATH_FILE && status.kind != PATH_DIRECTORY) return;
+      SmallString key;
+      if (!copy_terminated(entry, key)) return;
+      self->entries->emplace(std::move(key), status);
+    };
+    SmallString folder;
+    if (!copy_terminated(full_path, folder)) return;
+    platform_list_directory(folder.c_str(), on_name, &listing);
+  }
+
+  bool make_directory(StrView full_path) override {
+    SmallString path;
+    return copy_terminated(full_path, path) && platform_make_directory(path.c_str());
+  }
+
+  bool remove(StrView full_path) override {
+    SmallString path;
+    return copy_terminated(full_path, path) && platform_remove(path.c_str());
+  }
+
+  std::unique_ptr<ByteStream> open(StrView full_path, uint32_t flags) override {
+    int mode;
+    if ((flags & OPEN_READ) != 0 && (flags & OPEN_WRITE) != 0) {
+      mode = FILE_STREAM_READ_WRITE;
+    } else if ((flags & OPEN_READ) != 0) {
+      mode = FILE_STREAM_READ;
+    } else if ((flags & OPEN_WRITE) != 0) {
+      mode = FILE_STREAM_WRITE;
+    } else {
+      return nullptr;
+    }
+    SmallString path;
+    if (!copy_terminated(full_path, path)) return nullptr;
+    return file_stream_open(path.c_str(), mode);
+  }
+};
+
+}  // namespace
+
+bool stat_path(StrView path, PathStatus& status) {
+  SmallString terminated;
+  if (!copy_terminated(path, terminated)) return false;
+  PlatformFileStatus info{};
+  int error = platform_stat(terminated.c_str(), &info);
+  if (error == ENOENT) {
+    status = PathStatus{};
+    status.kind = PATH_MISSING;
+    return true;
+  }
+  if (error != 0) return false;
+  status = PathStatus{};
+  switch (info.kind) {
+    case PlatformFileKind::regular:
+      status.kind = PATH_FILE;
+      status.size = info.size;
+      break;
+    case PlatformFileKind::directory:
+      status.kind = PATH_DIRECTORY;
+      break;
+    case PlatformFileKind::other:
+      status.kind = PATH_OTHER;
+      break;
+  }
+  status.device = info.device;
+  status.inode = info.inode;
+  return true;
+}
+
+std::unique_ptr<FolderRoot> folder_root_create(StrView folder) {
+  std::unique_ptr<FolderRoot> root(new (std::nothrow) PlatformFolderRoot(folder));
+  if (!root || root->root().view() != folder) return nullptr;
+  PathStatus status;
+  if (!stat_path(root->root().view(), status) || status.kind != PATH_DIRECTORY) return nullptr;
+  return root;
+}
+
 void folder_root_release(std::unique_ptr<FolderRoot>& root) { root.reset(); }
+
+void folder_root_full_path(const FolderRoot& root, StrView relative, SmallString& out) {
+  if (relative == "..") return;
+  append_full_path(root, relative, out);
+}
+
+bool folder_root_stat(FolderRoot* root, StrView relative, PathStatus* status) {
+  if (root == nullptr || status == nullptr) return false;
+  SmallString full;
+  return append_full_path(*root, relative, full) && root->stat(full.view(), *status);
+}
+
+void folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries) {
+  if (root == nullptr) return;
+  SmallString full;
+  if (append_full_path(*root, relative, full)) root->list(full.view(), entries);
+}
+
+bool folder_root_ensure_directory(FolderRoot* root, StrView relative) {
+  if (root == nullptr) return false;
+  SmallString full;
+  PathStatus status;
+  if (!append_full_path(*root, relative, full) || !root->stat(full.view(), status)) return false;
+  switch (status.kind) {
+    case PATH_DIRECTORY:
+      return true;
+    case PATH_MISSING:
+      return root->make_directory(full.view());
+    default:
+      return false;
+  }
+}
+
+bool folder_root_make_directories(FolderRoot* root, StrView relative) {
+  // Every step starts with "/", so under the root "out/" the folder a is "out///a": the
+  // platform reads a run of separators as one.
+  SmallString accumulated;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == StrView::npos) end = relative.size();
+    StrView piece = relative.substr(start, end - start);
+    if (!piece.empty()) {
+      int wanted = static_cast<int>(piece.size()) + 1;
+      if (small_string_printf_append(accumulated, "%s%.*s", "/", STR_VIEW_ARG(piece)) != wanted) {
+        return false;
+      }
+      if (!folder_root_ensure_directory(root, accumulated.view())) return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+std::unique_ptr<ByteStream> folder_root_open(FolderRoot* root, StrView relative, uint32_t flags) {
+  if (root == nullptr) return nullptr;
+  SmallString full;
+  if (!append_full_path(*root, relative, full)) return nullptr;
+  return root->open(full.view(), flags);
+}
+
+bool folder_root_remove(FolderRoot* root, StrView relative) {
+  if (root == nullptr) return false;
+  SmallString full;
+  return append_full_path(*root, relative, full) && root->remove(full.view());
+}
 
 }  // namespace velmarch

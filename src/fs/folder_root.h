@@ -71,6 +71,8 @@ void folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries);
 bool folder_root_ensure_directory(FolderRoot* root, StrView relative);
 /// Ensures every folder of the relative path, outermost first; stops at the first failure.
 bool folder_root_make_directories(FolderRoot* root, StrView relative);
+/// Reads with OPEN_READ, writes (creating or truncating) with OPEN_WRITE, both with both; other
+/// bits are ignored, and without either bit nothing is opened.
 std::unique_ptr<ByteStream> folder_root_open(FolderRoot* root, StrView relative, uint32_t flags);
 bool folder_root_remove(FolderRoot* root, StrView relative);
 

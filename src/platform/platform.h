@@ -38,7 +38,8 @@ struct PlatformFileStatus {
   uint64_t device;
   uint64_t inode;
 };
-/// Follows links. Answers 0 on success, otherwise the error number (ENOENT for a missing path).
+/// Follows links. Answers 0 on success, otherwise the error number: ENOENT for a missing path,
+/// also when a component before the last one is a file.
 int platform_stat(const char* path, PlatformFileStatus* status);
 
 /// Calls on_name for every name in the folder, "." and ".." included, in the platform's order.
@@ -49,6 +50,10 @@ bool platform_make_directory(const char* path);
 bool platform_remove(const char* path);
 /// Fills buffer with the current directory; false when it does not fit or cannot be read.
 bool platform_current_directory(char* buffer, size_t size);
+bool platform_change_directory(const char* path);
+/// Makes a new folder named by name_template, whose last six characters "XXXXXX" are replaced
+/// in place by a unique suffix; false when no folder was made.
+bool platform_make_temp_directory(char* name_template);
 
 /// Inverse of gmtime: normalises out-of-range fields; -1 when the time cannot be represented.
 time_t platform_utc_to_time(struct tm* fields);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -39,7 +40,10 @@ int64_t platform_file_tell(FILE* file) { return static_cast<int64_t>(ftello(file
 
 int platform_stat(const char* path, PlatformFileStatus* status) {
   struct stat info{};
-  if (stat(path, &info) != 0) return errno;
+  if (stat(path, &info) != 0) {
+    // "file.txt/x" does not exist either; other systems say ENOENT for it.
+    return errno == ENOTDIR ? ENOENT : errno;
+  }
   if (S_ISREG(info.st_mode)) {
     status->kind = PlatformFileKind::regular;
   } else if (S_ISDIR(info.st_mode)) {
@@ -69,6 +73,10 @@ bool platform_remove(const char* path) { return std::remove(path) == 0; }
 bool platform_current_directory(char* buffer, size_t size) {
   return getcwd(buffer, size) != nullptr;
 }
+
+bool platform_change_directory(const char* path) { return chdir(path) == 0; }
+
+bool platform_make_temp_directory(char* name_template) { return mkdtemp(name_template) != nullptr; }
 
 time_t platform_utc_to_time(struct tm* fields) { return timegm(fields); }
 
