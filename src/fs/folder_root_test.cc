@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/memory_folder_root.h"
 #include "testing/temp_dir.h"
 
 namespace velmarch {
@@ -195,6 +196,38 @@ TEST_F(PlatformFolderRootTest, OpenChoosesTheModeFromTheLowTwoBits) {
 
   EXPECT_TRUE(folder_root_remove(root.get(), "new"));
   EXPECT_FALSE(folder_root_remove(root.get(), "new"));
+}
+
+TEST(MemoryFolderRoot, BehavesLikeTheDiskWhereLaterTestsRelyOnIt) {
+  MemoryFolderRoot root("/mem/");
+  root.add_file("in/a.txt", "abc");
+  // Folders are made one level at a time, and only where nothing is.
+  EXPECT_FALSE(folder_root_ensure_directory(&root, "x/y"));
+  EXPECT_TRUE(folder_root_make_directories(&root, "x/y"));
+  EXPECT_FALSE(root.make_directory("/mem/x"));
+  EXPECT_EQ(root.directories_made, (std::vector<std::string>{"x", "x/y"}));
+  PathStatus status;
+  ASSERT_TRUE(root.stat("/memory/in", status));
+  EXPECT_EQ(status.kind, PATH_MISSING);
+
+  // Writing needs the folder; reading and read-write need the file.
+  EXPECT_EQ(folder_root_open(&root, "nowhere/a.trc", 6), nullptr);
+  EXPECT_EQ(folder_root_open(&root, "in/b.txt", 7), nullptr);
+  EXPECT_EQ(folder_root_open(&root, "in", 5), nullptr);
+
+  // A file removed while its stream is held stays removed, and a failed close ends the stream.
+  root.fail_close.insert("x/a.trc");
+  auto out = folder_root_open(&root, "x/a.trc", 6);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(byte_stream_write(*out, "hi", 2), 2);
+  EXPECT_EQ(root.file("x/a.trc"), "hi");
+  EXPECT_NE(byte_stream_close(out), 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(byte_stream_write(*out, "!", 1), -1);
+  EXPECT_TRUE(folder_root_remove(&root, "x/a.trc"));
+  out.reset();
+  EXPECT_FALSE(root.has_file("x/a.trc"));
+  EXPECT_EQ(root.closes, 1);
 }
 
 }  // namespace

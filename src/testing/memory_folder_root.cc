@@ -24,18 +24,39 @@ std::string without_trailing_separator(std::string path) {
 
 }  // namespace
 
-// A stream over a file of the tree: what is written lands in the tree when it is closed.
+// A stream over a file of the tree. Every write lands in the tree at once, so a file that is
+// removed while its stream is still held stays removed. After close, as after fclose, the
+// stream answers -1 whether or not the close succeeded.
 class MemoryFolderRoot::File final : public ByteStream {
  public:
-  File(MemoryFolderRoot& owner, std::string path, std::string content, bool fail_close)
-      : owner_(owner), path_(std::move(path)), stream_(std::move(content)), fail_close_(fail_close) {}
-  ~File() override { owner_.files_[path_] = stream_.content(); }
+  File(MemoryFolderRoot& owner, std::string path, std::string content, uint32_t flags,
+       bool fail_close)
+      : owner_(owner),
+        path_(std::move(path)),
+        stream_(std::move(content)),
+        flags_(flags),
+        fail_close_(fail_close) {}
 
-  int64_t read(void* d, uint64_t n) override { return stream_.read(d, n); }
-  int64_t write(const void* s, uint64_t n) override { return stream_.write(s, n); }
-  int64_t tell() override { return stream_.tell(); }
-  int64_t seek(int64_t o, int origin) override { return stream_.seek(o, origin); }
-  int close() override { return fail_close_ ? -1 : 0; }
+  // Like a file stream, a direction that was not opened answers -2.
+  int64_t read(void* d, uint64_t n) override {
+    if ((flags_ & OPEN_READ) == 0) return -2;
+    return closed_ ? -1 : stream_.read(d, n);
+  }
+  int64_t write(const void* s, uint64_t n) override {
+    if ((flags_ & OPEN_WRITE) == 0) return -2;
+    if (closed_) return -1;
+    int64_t written = stream_.write(s, n);
+    if (owner_.files_.count(path_)) owner_.files_[path_] = stream_.content();
+    return written;
+  }
+  int64_t tell() override { return closed_ ? -1 : stream_.tell(); }
+  int64_t seek(int64_t o, int origin) override { return closed_ ? -1 : stream_.seek(o, origin); }
+  int close() override {
+    if (closed_) return 0;
+    closed_ = true;
+    ++owner_.closes;
+    return fail_close_ ? -1 : 0;
+  }
 
   MemoryStream& stream() { return stream_; }
 
@@ -43,7 +64,9 @@ class MemoryFolderRoot::File final : public ByteStream {
   MemoryFolderRoot& owner_;
   std::string path_;
   MemoryStream stream_;
+  uint32_t flags_;
   bool fail_close_;
+  bool closed_ = false;
 };
 
 MemoryFolderRoot::MemoryFolderRoot(StrView root)
@@ -51,14 +74,19 @@ MemoryFolderRoot::MemoryFolderRoot(StrView root)
 
 std::string MemoryFolderRoot::relative(StrView full_path) const {
   std::string path = squeeze_separators(full_path);
-  if (path.compare(0, prefix_.size(), prefix_) == 0) path.erase(0, prefix_.size());
+  // The root "/mem" holds "/mem/x" but not "/memory/x".
+  if (path.compare(0, prefix_.size(), prefix_) == 0 &&
+      (path.size() == prefix_.size() || path[prefix_.size()] == '/' || prefix_.empty())) {
+    path.erase(0, prefix_.size());
+  }
   while (!path.empty() && path.front() == '/') path.erase(0, 1);
   return without_trailing_separator(path);
 }
 
 void MemoryFolderRoot::add_directory(const std::string& path) {
   std::string clean = without_trailing_separator(squeeze_separators(path));
-  for (size_t slash = clean.find('/'); slash != std::string::npos; slash = clean.find('/', slash + 1)) {
+  for (size_t slash = clean.find('/'); slash != std::string::npos;
+       slash = clean.find('/', slash + 1)) {
     directories_.insert(clean.substr(0, slash));
   }
   if (!clean.empty()) directories_.insert(clean);
@@ -69,6 +97,15 @@ void MemoryFolderRoot::add_file(const std::string& path, const std::string& cont
   size_t slash = clean.rfind('/');
   if (slash != std::string::npos) add_directory(clean.substr(0, slash));
   files_[clean] = content;
+}
+
+bool MemoryFolderRoot::is_directory(const std::string& path) const {
+  return path.empty() || directories_.count(path) != 0;
+}
+
+bool MemoryFolderRoot::parent_exists(const std::string& path) const {
+  size_t slash = path.rfind('/');
+  return is_directory(slash == std::string::npos ? std::string() : path.substr(0, slash));
 }
 
 bool MemoryFolderRoot::has_file(const std::string& path) const { return files_.count(path) != 0; }
@@ -82,7 +119,7 @@ bool MemoryFolderRoot::stat(StrView full_path, PathStatus& status) {
   std::string path = relative(full_path);
   if (fail_stat.count(path)) return false;
   status = PathStatus{};
-  if (path.empty() || directories_.count(path)) {
+  if (is_directory(path)) {
     status.kind = PATH_DIRECTORY;
   } else if (auto found = files_.find(path); found != files_.end()) {
     status.kind = PATH_FILE;
@@ -99,7 +136,8 @@ void MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
   auto take = [&](const std::string& path, PathStatus status) {
     if (path.size() <= lead.size() || path.compare(0, lead.size(), lead) != 0) return;
     std::string name = path.substr(lead.size());
-    if (name.find('/') != std::string::npos) return;
+    // Like the platform listing, an entry whose own status query fails is left out.
+    if (name.find('/') != std::string::npos || fail_stat.count(path)) return;
     entries.emplace(SmallString(name), status);
   };
   for (const auto& [path, content] : files_) {
@@ -110,7 +148,11 @@ void MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
 
 bool MemoryFolderRoot::make_directory(StrView full_path) {
   std::string path = relative(full_path);
-  if (directories_.count(path) || files_.count(path)) return false;
+  // As mkdir: one level at a time, never over an existing entry.
+  if (fail_make_directory.count(path) || is_directory(path) || files_.count(path) ||
+      !parent_exists(path)) {
+    return false;
+  }
   directories_made.push_back(path);
   add_directory(path);
   return true;
@@ -126,15 +168,17 @@ bool MemoryFolderRoot::remove(StrView full_path) {
 
 std::unique_ptr<ByteStream> MemoryFolderRoot::open(StrView full_path, uint32_t flags) {
   std::string path = relative(full_path);
-  if ((flags & (OPEN_READ | OPEN_WRITE)) == 0 || fail_open.count(path) ||
-      directories_.count(path)) {
+  if ((flags & (OPEN_READ | OPEN_WRITE)) == 0 || fail_open.count(path) || is_directory(path)) {
     return nullptr;
   }
+  bool reading = (flags & OPEN_READ) != 0;
   bool writing = (flags & OPEN_WRITE) != 0;
-  if (!writing && !files_.count(path)) return nullptr;
-  std::string content = writing && !(flags & OPEN_READ) ? std::string() : files_[path];
+  // Reading, alone or with writing, needs the file; writing alone needs its folder.
+  if (reading ? !files_.count(path) : !parent_exists(path)) return nullptr;
+  std::string content = reading ? files_[path] : std::string();
   files_opened.push_back(path);
-  auto file = std::make_unique<File>(*this, path, std::move(content), fail_close.count(path) != 0);
+  auto file =
+      std::make_unique<File>(*this, path, std::move(content), flags, fail_close.count(path) != 0);
   if (auto found = fail_reads_from.find(path); found != fail_reads_from.end()) {
     file->stream().fail_reads_from = found->second;
   }
