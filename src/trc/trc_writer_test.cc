@@ -1,0 +1,235 @@
+#include "trc/trc_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "testing/memory_folder_root.h"
+#include "testing/test_data.h"
+#include "trc/trc_format.h"
+
+namespace velmarch {
+namespace {
+
+CanRecord frame_of(double timestamp, uint32_t id, bool extended, bool tx,
+                   std::vector<unsigned char> data) {
+  CanRecord record;
+  record.timestamp = timestamp;
+  record.bus = 1;
+  record.id = id;
+  record.kind = 1;
+  record.extended = extended ? 1 : 0;
+  record.tx = tx ? 1 : 0;
+  record.data.append(data.data(), static_cast<int64_t>(data.size()));
+  record.length = static_cast<uint8_t>(data.size());
+  return record;
+}
+
+std::vector<CanRecord> worked_example() {
+  const double t0 = 1729163153.123;
+  return {frame_of(t0, 0x123, false, false, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}),
+          frame_of(t0 + 0.012, 0x18FF1234, true, true, {0x01, 0x02, 0x03}),
+          frame_of(t0 + 1.512, 0x7FF, false, false, {})};
+}
+
+class TrcWriterTest : public ::testing::Test {
+ protected:
+  TraceFileInfo info_for(const std::string& output) {
+    TraceFileInfo info;
+    info.input_path.append(StrView(output + ".txt"));
+    info.output_path.append(StrView(output));
+    return info;
+  }
+
+  // Feeds one file; answers what end_file said.
+  bool convert(TrcWriter& writer, const std::string& output, const std::vector<CanRecord>& frames) {
+    TraceFileInfo info = info_for(output);
+    if (writer.new_file(info, false)) {
+      for (const auto& record : frames) {
+        if (!writer.frame(record)) break;
+      }
+    }
+    return writer.end_file(info);
+  }
+
+  std::unique_ptr<TrcWriter> make(int32_t version) { return trc_writer_create(&root, version); }
+
+  MemoryFolderRoot root;
+};
+
+TEST_F(TrcWriterTest, WorkedExamplesComeOutByteForByte) {
+  auto v1 = make(TRC_VERSION_1_1);
+  ASSERT_TRUE(convert(*v1, "a", worked_example()));
+  EXPECT_EQ(root.file("a.trc"), read_test_data("example_v1_1.trc"));
+
+  auto v2 = make(TRC_VERSION_2_1);
+  ASSERT_TRUE(convert(*v2, "b", worked_example()));
+  EXPECT_EQ(root.file("b.trc"), read_test_data("example_v2_1.trc"));
+}
+
+TEST_F(TrcWriterTest, OnlyVersionsOneAndTwoExist) {
+  EXPECT_FALSE(make(0));
+  EXPECT_FALSE(make(3));
+  auto writer = make(TRC_VERSION_2_1);
+  ASSERT_TRUE(writer);
+  EXPECT_GE(writer->line.capacity(), 256);
+}
+
+TEST_F(TrcWriterTest, FileWithoutFramesLeavesNoOutput) {
+  auto writer = make(TRC_VERSION_2_1);
+  CanRecord other = frame_of(5, 1, false, false, {});
+  other.kind = 7;  // not a frame: accepted, not written
+  EXPECT_TRUE(convert(*writer, "empty", {other}));
+  EXPECT_FALSE(root.has_file("empty.trc"));
+  EXPECT_EQ(root.files_removed, std::vector<std::string>{"empty.trc"});
+}
+
+TEST_F(TrcWriterTest, CanFdInVersionOneSetsTheStartButTakesNoNumber) {
+  auto writer = make(TRC_VERSION_1_1);
+  CanRecord fd = frame_of(100.0, 0x10, false, false, {0xAA});
+  fd.fd = 1;
+  EXPECT_TRUE(convert(*writer, "fd_only", {fd}));
+  EXPECT_FALSE(root.has_file("fd_only.trc"));
+
+  CanRecord after = frame_of(100.25, 0x20, false, false, {0x01});
+  ASSERT_TRUE(convert(*writer, "mixed", {fd, after}));
+  std::string text = root.file("mixed.trc");
+  EXPECT_NE(text.find("\n     1)       250.0 Rx        0020 1  01\n"), std::string::npos) << text;
+}
+
+TEST_F(TrcWriterTest, VersionTwoTypesRemoteFramesAndWideLengths) {
+  auto writer = make(TRC_VERSION_2_1);
+  CanRecord remote = frame_of(1.0, 0x100, false, false, {});
+  remote.rtr = 1;
+  remote.length = 4;
+  CanRecord fd = frame_of(1.0, 0x1ABCDEF, true, true,
+                          {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+  fd.fd = 1;
+  fd.brs = 1;
+  fd.length = 12;
+  ASSERT_TRUE(convert(*writer, "types", {remote, fd}));
+  std::string text = root.file("types.trc");
+  EXPECT_NE(text.find("      1         0.000 RR 1     0100 Rx 4    \n"), std::string::npos);
+  EXPECT_NE(text.find("      2         0.000 FB 1 01ABCDEF Tx 12   00 01 02 03 04 05 06 07 08 "
+                      "09 0A 0B\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(TrcWriterTest, VersionOneRemoteFrameShowsRtr) {
+  auto writer = make(TRC_VERSION_1_1);
+  CanRecord remote = frame_of(1.0, 0x100, false, true, {});
+  remote.rtr = 1;
+  remote.length = 2;
+  ASSERT_TRUE(convert(*writer, "rtr", {remote}));
+  EXPECT_NE(root.file("rtr.trc").find("     1)         0.0 Tx        0100 2  RTR\n"),
+            std::string::npos);
+}
+
+TEST_F(TrcWriterTest, LargeMessageNumbersWidenAndDoNotWrap) {
+  auto writer = make(TRC_VERSION_2_1);
+  TraceFileInfo info = info_for("many");
+  ASSERT_TRUE(writer->new_file(info, false));
+  CanRecord record = frame_of(0, 1, false, false, {});
+  ASSERT_TRUE(writer->frame(record));
+  writer->next_number = 9999999;
+  ASSERT_TRUE(writer->frame(record));
+  ASSERT_TRUE(writer->frame(record));
+  writer->next_number = 2147483648LL;
+  ASSERT_TRUE(writer->frame(record));
+  ASSERT_TRUE(writer->end_file(info));
+  std::string text = root.file("many.trc");
+  EXPECT_NE(text.find("\n9999999         0.000"), std::string::npos);
+  EXPECT_NE(text.find("\n10000000         0.000"), std::string::npos);
+  EXPECT_NE(text.find("\n2147483648         0.000"), std::string::npos) << text;
+}
+
+TEST(TrcStartTime, FractionRoundingToAWholeDayCarries) {
+  SmallString line;
+  trc_append_start_time(line, 1729163153.123);
+  EXPECT_EQ(line.view(), "45582.4624204051\n");
+
+  line.clear();
+  trc_append_start_time(line, (20014 - 1e-11) * 86400);
+  EXPECT_EQ(line.view(), "45583.0000000000\n");
+
+  line.clear();
+  trc_append_start_time(line, 0);
+  EXPECT_EQ(line.view(), "25569.0000000000\n");
+}
+
+TEST_F(TrcWriterTest, EachFileNumbersFromOneAndOverwrites) {
+  root.add_file("run.trc", "old content that is longer than the new one, by far, really\n");
+  auto writer = make(TRC_VERSION_1_1);
+  ASSERT_TRUE(convert(*writer, "run", worked_example()));
+  std::vector<CanRecord> later = worked_example();
+  for (auto& record : later) record.timestamp += 3600;
+  ASSERT_TRUE(convert(*writer, "run_2", later));
+  EXPECT_EQ(root.file("run.trc"), read_test_data("example_v1_1.trc"));
+  EXPECT_NE(root.file("run_2.trc").find("     1)         0.0 Rx"), std::string::npos);
+}
+
+class TrcWriterFailures : public TrcWriterTest {
+ protected:
+  std::string run(int32_t version, const std::string& output, bool* ended) {
+    auto writer = make(version);
+    testing::internal::CaptureStderr();
+    *ended = convert(*writer, output, worked_example());
+    return testing::internal::GetCapturedStderr();
+  }
+};
+
+TEST_F(TrcWriterFailures, OpenFailureTouchesNothingOnDisk) {
+  root.add_file("locked.trc", "somebody else's file");
+  root.fail_open.insert("locked.trc");
+  bool ended = false;
+  std::string log = run(TRC_VERSION_2_1, "locked", &ended);
+  EXPECT_NE(log.find(" E Could not open output file for CAN: locked.trc\n"), std::string::npos);
+  EXPECT_TRUE(ended);
+  EXPECT_TRUE(root.files_removed.empty());
+  EXPECT_EQ(root.file("locked.trc"), "somebody else's file");
+}
+
+TEST_F(TrcWriterFailures, HeaderWriteFailureRemovesTheFile) {
+  root.write_budget["short.trc"] = 10;
+  bool ended = false;
+  std::string log = run(TRC_VERSION_1_1, "short", &ended);
+  EXPECT_NE(log.find(" E Could not write CAN header\n"), std::string::npos);
+  EXPECT_TRUE(ended);
+  EXPECT_FALSE(root.has_file("short.trc"));
+}
+
+TEST_F(TrcWriterFailures, RecordWriteFailureKeepsWhatWasWritten) {
+  std::string full = read_test_data("example_v1_1.trc");
+  root.write_budget["cut.trc"] = static_cast<int64_t>(full.find("     2)"));
+  bool ended = false;
+  std::string log = run(TRC_VERSION_1_1, "cut", &ended);
+  EXPECT_NE(log.find(" E Could not write CAN data\n"), std::string::npos);
+  EXPECT_EQ(root.file("cut.trc"), full.substr(0, full.find("     2)")));
+
+  root.write_budget["cut2.trc"] = 100;
+  log = run(TRC_VERSION_2_1, "cut2", &ended);
+  EXPECT_EQ(log.find("Could not write CAN data"), std::string::npos);  // 2.1 says nothing itself
+  EXPECT_TRUE(root.has_file("cut2.trc"));
+}
+
+TEST_F(TrcWriterFailures, CloseAndRemoveFailuresAreReported) {
+  root.fail_close.insert("noclose.trc");
+  bool ended = true;
+  std::string log = run(TRC_VERSION_2_1, "noclose", &ended);
+  EXPECT_NE(log.find(" E Could not close CAN file\n"), std::string::npos);
+  EXPECT_FALSE(ended);
+
+  auto writer = make(TRC_VERSION_2_1);
+  root.fail_remove.insert("stuck.trc");
+  testing::internal::CaptureStderr();
+  ended = convert(*writer, "stuck", {});
+  log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find(" E Could not remove CAN file\n"), std::string::npos);
+  EXPECT_FALSE(ended);
+}
+
+}  // namespace
+}  // namespace velmarch
