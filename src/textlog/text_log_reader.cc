@@ -1,0 +1,220 @@
+#include "textlog/text_log_reader.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "diag/log.h"
+#include "textlog/text_scan.h"
+#include "textlog/timestamps.h"
+
+namespace velmarch {
+
+size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
+  size_t stored = 0;
+  while (stored < static_cast<size_t>(TEXT_LINE_MAX)) {
+    char c;
+    int64_t got = byte_stream_read(stream, &c, 1);
+    if (got != 1) {
+      if (got < 0) failed = true;
+      break;
+    }
+    if (c == '\n') {
+      line[stored++] = c;
+      break;
+    }
+    if (c != '\r') line[stored++] = c;
+  }
+  line[stored] = '\0';
+  // The line is the text up to the first zero byte, which the file itself may hold.
+  const void* zero = std::memchr(line, '\0', stored);
+  return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - line) : stored;
+}
+
+namespace {
+
+// Splits a line in place into at most max_fields fields, ended by the separator; when there is
+// none, the last field ends at the line feed or at the end of the line. With no separator (0)
+// the whole line, line feed included, is the one field. Calls on_field(index, text) for each.
+template <class OnField>
+void split_fields(char* line, char separator, int max_fields, OnField&& on_field) {
+  char* p = line;
+  for (int index = 0; index < max_fields; ++index) {
+    char* start = p;
+    if (separator == '\0') {
+      on_field(index, start);
+      return;
+    }
+    while (*p != '\0' && *p != separator) ++p;
+    if (*p == separator) {
+      *p = '\0';
+      on_field(index, start);
+      ++p;
+      continue;
+    }
+    if (p > start && p[-1] == '\n') p[-1] = '\0';
+    on_field(index, start);
+    return;
+  }
+}
+
+struct ColumnName {
+  const char* name;
+  ColumnParser parser;
+};
+constexpr ColumnName column_names[] = {
+    {"Timestamp", ColumnParser::timestamp}, {"Lost", ColumnParser::lost},
+    {"Type", ColumnParser::type},           {"ID", ColumnParser::id},
+    {"Length", ColumnParser::length},       {"Data", ColumnParser::data},
+};
+
+void clear_record(CanRecord& record) {
+  record.timestamp = 0;
+  record.bus = 0;
+  record.id = 0;
+  record.data.clear();  // keeps the storage
+  record.kind = 0;
+  record.extended = 0;
+  record.tx = 0;
+  record.fd = 0;
+  record.esi = 0;
+  record.brs = 0;
+  record.rtr = 0;
+  record.length = 0;
+}
+
+}  // namespace
+
+void column_lost(TextLogReader&, const char*, CanRecord&) {}
+
+void column_type(TextLogReader&, const char* field, CanRecord& record) {
+  switch (field[0]) {
+    case '0': record.extended = 0; record.tx = 0; break;
+    case '1': record.extended = 1; record.tx = 0; break;
+    case '8': record.extended = 0; record.tx = 1; break;
+    case '9': record.extended = 1; record.tx = 1; break;
+    default: break;
+  }
+}
+
+void column_id(TextLogReader&, const char* field, CanRecord& record) {
+  scan_hex_u32(field, &record.id);  // "%x"
+}
+
+void column_length(TextLogReader&, const char* field, CanRecord& record) {
+  scan_decimal_u8(field, &record.length);  // "%hhu"
+}
+
+void column_data(TextLogReader&, const char* field, CanRecord& record) {
+  uint8_t bytes[8] = {};  // a pair that does not scan stores 0
+  size_t size = std::strlen(field);
+  uint8_t length = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    size_t at = 2 * i;
+    if (at >= size || field[at] == '\n' || field[at] == '\r') break;
+    scan_hex_pair(field + at, &bytes[i]);  // "%2hhx"
+    ++length;
+  }
+  record.length = length;
+  record.data.clear();
+  record.data.append(bytes, length);
+}
+
+namespace {
+
+inline void run_column(ColumnParser parser, TextLogReader& reader, const char* field,
+                       CanRecord& record) {
+  switch (parser) {
+    case ColumnParser::none: break;
+    case ColumnParser::timestamp: column_timestamp(reader, field, record); break;
+    case ColumnParser::lost: column_lost(reader, field, record); break;
+    case ColumnParser::type: column_type(reader, field, record); break;
+    case ColumnParser::id: column_id(reader, field, record); break;
+    case ColumnParser::length: column_length(reader, field, record); break;
+    case ColumnParser::data: column_data(reader, field, record); break;
+  }
+}
+
+}  // namespace
+
+bool read_column_heading(TextLogReader& reader) {
+  ByteStream& stream = *reader.stream;
+  byte_stream_seek(stream, 0, SEEK_SET);
+  char* line = reader.line;
+  int hash_lines = 0;
+  size_t length;
+  while ((length = read_text_line(stream, line, reader.failed)) > 0 && line[0] == '#') {
+    ++hash_lines;
+  }
+  if (reader.failed || length == 0 || hash_lines == 0) return false;
+  reader.data_offset = static_cast<uint32_t>(byte_stream_tell(stream));
+
+  bool known = false;
+  reader.parsed_columns = 0;
+  split_fields(line, reader.header.value_separator, MAX_COLUMNS, [&](int index, const char* f) {
+    reader.columns[index] = ColumnParser::none;
+    for (const ColumnName& column : column_names) {
+      if (std::strcmp(f, column.name) == 0) {
+        reader.columns[index] = column.parser;
+        reader.parsed_columns = index + 1;
+        known = true;
+        break;
+      }
+    }
+  });
+  return known;
+}
+
+std::unique_ptr<TextLogReader> text_log_open(ByteStream* stream) {
+  if (stream == nullptr) return nullptr;
+  std::unique_ptr<TextLogReader> reader(new (std::nothrow) TextLogReader());
+  if (!reader) return nullptr;
+  reader->stream = stream;
+  byte_stream_seek(*stream, 0, SEEK_SET);
+  char* line = reader->line;
+  while (read_text_line(*stream, line, reader->failed) > 0 && line[0] == '#') {
+    log_header_apply_line(reader->header, line);
+  }
+  if (reader->failed || !read_column_heading(*reader)) return nullptr;
+  timestamp_prepare(*reader);
+  return reader;
+}
+
+int64_t text_log_rewind(TextLogReader& reader) {
+  return byte_stream_seek(*reader.stream, static_cast<int64_t>(reader.data_offset), SEEK_SET);
+}
+
+bool text_log_next(TextLogReader& reader, CanRecord& record) {
+  if (reader.failed) return false;
+  bool dropped = false;
+  double reported = 0;
+  bool result = false;
+  char* line = reader.line;
+  for (;;) {
+    size_t length = read_text_line(*reader.stream, line, reader.failed);
+    if (reader.failed || length == 0) break;
+    clear_record(record);
+    record.bus = 1;
+    split_fields(line, reader.header.value_separator, reader.parsed_columns,
+                 [&](int index, const char* field) {
+                   run_column(reader.columns[index], reader, field, record);
+                 });
+    record.kind = 1;
+    if (record.timestamp < reader.last_time) {
+      dropped = true;
+      reported = reader.last_time;
+      continue;
+    }
+    reader.last_time = record.timestamp;
+    result = true;
+    break;
+  }
+  if (dropped && reported > 0) {
+    DIAG(LOG_WARN, "Skipping non-increasing timestamp: %f", reported);
+  }
+  return result;
+}
+
+void text_log_close(std::unique_ptr<TextLogReader>& reader) { reader.reset(); }
+
+}  // namespace velmarch

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "textlog/byte_stream.h"
+#include "textlog/can_record.h"
+#include "textlog/log_header.h"
+
+namespace velmarch {
+
+inline constexpr int TEXT_LINE_MAX = 199;     // characters taken per line
+inline constexpr int TEXT_LINE_BUFFER = 200;  // the line buffer of read_text_line
+inline constexpr int MAX_COLUMNS = 7;         // columns looked at per line
+
+/// The parser of one column position (Part 3.2); none for a column that is skipped.
+enum class ColumnParser : uint8_t { none = 0, timestamp, lost, type, id, length, data };
+
+/// One open text log (Parts 3.1 to 3.3). Made by text_log_open, freed by text_log_close.
+struct TextLogReader {
+  ByteStream* stream = nullptr;  // borrowed: never closed or freed by the reader
+  uint32_t data_offset = 0;      // offset of the first record line
+  LogHeader header;
+  uint32_t rollover_total = 0;   // seconds added for rollovers so far (Part 3.3)
+  double last_raw_time = 0;      // last timestamp seen by the rollover detector (Part 3.3)
+  ColumnParser columns[MAX_COLUMNS] = {};
+  double last_time = 0;          // timestamp of the last record handed out
+  /// A stream read answered an error: the file could not be read whole. text_log_next then
+  /// answers false, as at the end of the file; the caller tells the two apart with this flag.
+  bool failed = false;
+
+  // Prepared once from the header by timestamp_prepare (Part 3.3), so that a record timestamp
+  // costs one pass over its field.
+  bool time_ignored[256] = {};  // characters removed from timestamp texts
+  char time_base[17] = {};      // TIME_TEMPLATE overlaid with the header digits
+  int parsed_columns = 0;       // fields worth splitting: up to the last column with a parser
+  char line[TEXT_LINE_BUFFER] = {};
+};
+
+/// Reads the next line into a buffer of TEXT_LINE_BUFFER bytes: at most TEXT_LINE_MAX
+/// characters, carriage returns dropped, the line feed kept; the rest of a longer line is the
+/// next line. Answers the length of the text up to the first zero byte; 0 means no more lines.
+/// A read that answers an error ends the line and sets failed.
+size_t read_text_line(ByteStream& stream, char* line, bool& failed);
+
+/// Reads the header block and the column heading from offset 0 of the stream. Null when the
+/// stream is null, memory runs out, the stream cannot be read, or the text is not a text log
+/// (no "#" line first, no heading line, no known column). The stream then stands after the
+/// heading line.
+std::unique_ptr<TextLogReader> text_log_open(ByteStream* stream);
+
+/// Seeks the stream to the first record line; answers what byte_stream_seek answered.
+int64_t text_log_rewind(TextLogReader& reader);
+
+/// Fills record from the next line whose timestamp does not run backwards; false at the end of
+/// the lines or after a read error (see text_log_failed).
+bool text_log_next(TextLogReader& reader, CanRecord& record);
+
+/// Whether a stream read answered an error.
+inline bool text_log_failed(const TextLogReader& reader) { return reader.failed; }
+
+/// Frees the reader; the stream stays open.
+void text_log_close(std::unique_ptr<TextLogReader>& reader);
+
+/// The column heading step of text_log_open: seeks to offset 0, skips the "#" lines, maps the
+/// heading's fields to columns and sets data_offset. True when a known column was found.
+bool read_column_heading(TextLogReader& reader);
+
+/// The column parsers; field is the terminated text of one field.
+void column_lost(TextLogReader& reader, const char* field, CanRecord& record);
+void column_type(TextLogReader& reader, const char* field, CanRecord& record);
+void column_id(TextLogReader& reader, const char* field, CanRecord& record);
+void column_length(TextLogReader& reader, const char* field, CanRecord& record);
+void column_data(TextLogReader& reader, const char* field, CanRecord& record);
+
+}  // namespace velmarch

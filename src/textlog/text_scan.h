@@ -1,0 +1,52 @@
+#pragma once
+
+// Integer scanning for the record lines, the hot path of every conversion. Each routine gives
+// exactly the result of the C library's sscanf with the format it names, for every input
+// (text_scan_test.cc compares both on many generated fields), without sscanf's per-call setup.
+
+#include <cstdint>
+
+namespace velmarch {
+
+/// One unsigned integer conversion of sscanf ("%u" for base 10, "%x" for base 16) with a
+/// maximum field width (0: none): leading white space is skipped, then an optional sign, for
+/// base 16 an optional "0x" or "0X", and the digits, all within the width; the text read is
+/// converted as strtoul does. Answers 1 with *value and *end (the first character not consumed)
+/// set, 0 when no number could be read, or -1 when the text held only white space (sscanf's
+/// EOF); on 0 and -1 nothing is written.
+int scan_unsigned(const char* text, int width, int base, unsigned long* value, const char** end);
+
+/// sscanf(text, "%x", value) == 1.
+inline bool scan_hex_u32(const char* text, uint32_t* value) {
+  unsigned long v;
+  const char* end;
+  if (scan_unsigned(text, 0, 16, &v, &end) != 1) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
+/// sscanf(text, "%hhu", value) == 1.
+inline bool scan_decimal_u8(const char* text, uint8_t* value) {
+  unsigned long v;
+  const char* end;
+  if (scan_unsigned(text, 0, 10, &v, &end) != 1) return false;
+  *value = static_cast<uint8_t>(v);
+  return true;
+}
+
+/// sscanf(text, "%2hhx", value) == 1.
+inline bool scan_hex_pair(const char* text, uint8_t* value) {
+  unsigned long v;
+  const char* end;
+  if (scan_unsigned(text, 2, 16, &v, &end) != 1) return false;
+  *value = static_cast<uint8_t>(v);
+  return true;
+}
+
+/// sscanf(text, "%4u%2u%2u%2u%2u%2u%3u", &f[0], ..., &f[6]): year, month, day, hour, minute,
+/// second and milliseconds. Answers what sscanf answers (the number of fields assigned, or -1
+/// when the text held only white space); fields after the point where the scan stops are not
+/// written.
+int scan_time_fields(const char* text, unsigned fields[7]);
+
+}  // namespace velmarch

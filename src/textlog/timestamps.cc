@@ -1,0 +1,104 @@
+#include "textlog/timestamps.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+#include "textlog/text_scan.h"
+
+namespace velmarch {
+
+namespace {
+
+// Whole seconds as UTC; a time before 1970-01-01 00:00:00 counts as not convertible and
+// yields -1, as the spec's conversion does on every platform.
+int64_t utc_seconds(struct tm* fields) {
+  int64_t seconds = static_cast<int64_t>(platform_utc_to_time(fields));
+  return seconds < 0 ? -1 : seconds;
+}
+
+// Copies text without the ignored characters, looking at no more than `look` characters and
+// keeping no more than TIME_DIGITS; answers how many were kept.
+int keep_digits(const TextLogReader& reader, const char* text, int look, char* digits) {
+  int kept = 0;
+  for (int i = 0; i < look && text[i] != '\0'; ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (reader.time_ignored[c]) continue;
+    if (kept == TIME_DIGITS) break;
+    digits[kept++] = static_cast<char>(c);
+  }
+  return kept;
+}
+
+}  // namespace
+
+void timestamp_prepare(TextLogReader& reader) {
+  const LogHeader& h = reader.header;
+  std::memset(reader.time_ignored, 0, sizeof reader.time_ignored);
+  for (char c : {h.value_separator, h.time_separator, h.time_separator_ms, h.date_separator,
+                 h.time_and_date_separator, 'T'}) {
+    if (c != '\0') reader.time_ignored[static_cast<unsigned char>(c)] = true;
+  }
+  std::memcpy(reader.time_base, TIME_TEMPLATE, TIME_DIGITS);
+  char digits[TIME_DIGITS];
+  int m = keep_digits(reader, h.time_text, static_cast<int>(sizeof h.time_text), digits);
+  std::memcpy(reader.time_base, digits, static_cast<size_t>(m));
+}
+
+uint32_t rollover_period(uint8_t time_format, double value) {
+  switch (time_format) {
+    case 1:
+      return 60;
+    case 2:
+      return 3600;
+    case 3:
+      return 86400;
+    case 4:
+    case 5: {
+      auto whole = static_cast<time_t>(value);
+      struct tm fields {};
+      if (!platform_time_to_utc(whole, &fields)) return 0;
+      if (time_format == 4) {
+        fields.tm_mon += 1;
+      } else {
+        fields.tm_year += 1;
+      }
+      return static_cast<uint32_t>(utc_seconds(&fields) - static_cast<int64_t>(whole));
+    }
+    default:
+      return 0;
+  }
+}
+
+void column_timestamp(TextLogReader& reader, const char* field, CanRecord& record) {
+  char composed[TIME_DIGITS + 1];
+  std::memcpy(composed, reader.time_base, TIME_DIGITS);
+  composed[TIME_DIGITS] = '\0';
+  char digits[TIME_DIGITS];
+  int n = keep_digits(reader, field, TIMESTAMP_FIELD_MAX, digits);
+  std::memcpy(composed + TIME_DIGITS - n, digits, static_cast<size_t>(n));
+
+  unsigned f[7] = {};
+  scan_time_fields(composed, f);
+  struct tm fields {};
+  fields.tm_year = static_cast<int>(f[0]) - 1900;
+  fields.tm_mon = static_cast<int>(f[1]) - 1;
+  fields.tm_mday = static_cast<int>(f[2]);
+  fields.tm_hour = static_cast<int>(f[3]);
+  fields.tm_min = static_cast<int>(f[4]);
+  fields.tm_sec = static_cast<int>(f[5]);
+  double value = static_cast<double>(utc_seconds(&fields)) + f[6] * 0.001;
+  value += reader.rollover_total;
+
+  if (reader.last_raw_time > value) {
+    uint32_t period = rollover_period(reader.header.time_format, value);
+    if (period != 0 && reader.last_raw_time - value > 1.0) {
+      reader.rollover_total += period;
+      value += period;
+    }
+  }
+  reader.last_raw_time = value;
+  record.timestamp = value;
+}
+
+}  // namespace velmarch
