@@ -4,7 +4,7 @@
 
 namespace velmarch {
 
-/// The values of a text log's header block (Part 3.1). Each field is set only by its own header
+/// The values of a text log's header block. Each field is set only by its own header
 /// line; a missing or unreadable line leaves the previous value (the zero default unless an
 /// earlier line with the same label set it).
 struct LogHeader {

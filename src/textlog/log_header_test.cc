@@ -1,4 +1,4 @@
-// Part 3.1: the header block and its parsers.
+// The header block and its parsers.
 
 #include "textlog/log_header.h"
 

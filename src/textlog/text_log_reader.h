@@ -14,23 +14,23 @@ inline constexpr int TEXT_LINE_MAX = 199;     // characters taken per line
 inline constexpr int TEXT_LINE_BUFFER = 200;  // the line buffer of read_text_line
 inline constexpr int MAX_COLUMNS = 7;         // columns looked at per line
 
-/// The parser of one column position (Part 3.2); none for a column that is skipped.
+/// The parser of one column position; none for a column that is skipped.
 enum class ColumnParser : uint8_t { none = 0, timestamp, lost, type, id, length, data };
 
-/// One open text log (Parts 3.1 to 3.3). Made by text_log_open, freed by text_log_close.
+/// One open text log. Made by text_log_open, freed by text_log_close.
 struct TextLogReader {
   ByteStream* stream = nullptr;  // borrowed: never closed or freed by the reader
   uint32_t data_offset = 0;      // offset of the first record line
   LogHeader header;
-  uint32_t rollover_total = 0;   // seconds added for rollovers so far (Part 3.3)
-  double last_raw_time = 0;      // last timestamp seen by the rollover detector (Part 3.3)
+  uint32_t rollover_total = 0;   // seconds added for rollovers so far
+  double last_raw_time = 0;      // last timestamp seen by the rollover detector
   ColumnParser columns[MAX_COLUMNS] = {};
   double last_time = 0;          // timestamp of the last record handed out
   /// A stream read answered an error: the file could not be read whole. text_log_next then
   /// answers false, as at the end of the file; the caller tells the two apart with this flag.
   bool failed = false;
 
-  // Prepared once from the header by timestamp_prepare (Part 3.3), so that a record timestamp
+  // Prepared once from the header by timestamp_prepare, so that a record timestamp
   // costs one pass over its field.
   bool time_ignored[256] = {};  // characters removed from timestamp texts
   char time_base[17] = {};      // TIME_TEMPLATE overlaid with the header digits

@@ -11,7 +11,7 @@ namespace velmarch {
 namespace {
 
 // Whole seconds as UTC; a time before 1970-01-01 00:00:00 counts as not convertible and
-// yields -1, as the spec's conversion does on every platform.
+// yields -1, the same on every platform.
 int64_t utc_seconds(struct tm* fields) {
   int64_t seconds = static_cast<int64_t>(platform_utc_to_time(fields));
   return seconds < 0 ? -1 : seconds;

@@ -15,7 +15,7 @@ inline constexpr int TIMESTAMP_FIELD_MAX = 23;
 /// template overlaid with the header digits. text_log_open calls it once the header is read.
 void timestamp_prepare(TextLogReader& reader);
 
-/// The "Timestamp" column (Part 3.3): completes the record digits with the header's, converts
+/// The "Timestamp" column: completes the record digits with the header's, converts
 /// them as UTC, adds rollovers and sets record.timestamp.
 void column_timestamp(TextLogReader& reader, const char* field, CanRecord& record);
 
