@@ -1,0 +1,30 @@
+#include "convert/conversion_job.h"
+
+#include <new>
+
+#include "textlog/text_log_reader.h"
+
+namespace velmarch {
+
+ConversionJob::ConversionJob() = default;
+ConversionJob::~ConversionJob() = default;
+
+std::unique_ptr<ConversionJob> job_create(FolderRoot* input_root, FolderRoot* output_root,
+                                          bool create_folders, const ConversionFlags* flags,
+                                          TraceSink* sink) {
+  if (input_root == nullptr || output_root == nullptr || flags == nullptr || sink == nullptr) {
+    return nullptr;
+  }
+  std::unique_ptr<ConversionJob> job(new (std::nothrow) ConversionJob());
+  if (!job) return nullptr;
+  job->input_root = input_root;
+  job->output_root = output_root;
+  job->create_folders = create_folders;
+  job->flags = flags;
+  job->sink = sink;
+  return job;
+}
+
+void job_release(std::unique_ptr<ConversionJob>& job) { job.reset(); }
+
+}  // namespace velmarch
