@@ -1,25 +1,213 @@
 #include <argtable2.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
 
+#include "app/exit_status.h"
+#include "app/option_types.h"
 #include "app/tool_settings.h"
+#include "app/version.h"
+#include "diag/log.h"
 
 namespace velmarch {
 
-bool tool_settings_parse(ToolSettings& /*settings*/, int argc, char** argv, int* /*status*/) {
-  struct arg_lit* help = arg_lit0(nullptr, "help", "display this help and exit");
-  struct arg_end* end_marker = arg_end(20);
-  void* table[] = {help, end_marker};
-  if (arg_nullcheck(table) == 0) {
-    arg_parse(argc, argv, table);
-    if (help->count > 0 || argc == 1) {
-      std::fputs("Usage: velmarch", stdout);
-      arg_print_syntax(stdout, table, "\n\n");
-      arg_print_glossary(stdout, table, "  %-40s %s\n");
+namespace {
+
+constexpr int MAX_ERRORS = 20;
+
+// The option objects whose values the settings are filled from.
+struct OptionRows {
+  struct arg_lit* help;
+  struct arg_lit* version;
+  struct arg_int* verbosity;
+  struct arg_lit* non_interactive;
+  struct arg_lit* delete_converted;
+  struct arg_lit* no_append_root;
+  struct arg_int* buffer;
+  PathListArg* output_directory;
+  struct arg_lit* input_files;
+  PathListArg* inputs;
+  struct arg_end* end;
+};
+
+int check_path_option(void* option, void* list) {
+  auto* paths = static_cast<PathListArg*>(option);
+  return normalize_path_option(paths->count, paths->filename, *static_cast<StringList*>(list));
+}
+
+void report_path_error(void* /*option*/, void* /*list*/, FILE* out, int code,
+                       const char* /*value*/, const char* /*program*/) {
+  if (code == 3) std::fputs("internal error, could not allocate memory", out);
+}
+
+// Codes of the first error that decide the exit status without printing anything.
+constexpr int ERROR_BAD_VALUE = 3;      // a bad integer, or an argument that no option takes
+constexpr int ERROR_MISSING_VALUE = 5;  // an option without its value
+
+// glibc's getopt reports "--flag=value" on an option that takes no value by the option's table
+// index instead of an error code. Report it as an unknown option with the argument itself, the
+// way argtable3 does.
+void name_flags_given_values(struct arg_end* end, const OptionTable& table, int argc,
+                             char** argv) {
+  std::vector<bool> taken(static_cast<size_t>(std::max(argc, 0)), false);
+  for (int e = 0; e < end->count; ++e) {
+    int code = end->error[e];
+    if (end->parent[e] != end || end->argval[e] != nullptr) continue;
+    if (code == ARG_ELIMIT && e == MAX_ERRORS - 1) continue;  // the real "too many errors"
+    if (code < 0 || code >= static_cast<int>(table.size())) continue;
+    const auto* header = static_cast<const struct arg_hdr*>(table[code]);
+    if (header->longopts == nullptr || (header->flag & ARG_HASVALUE) != 0) continue;
+    for (int i = 1; i < argc; ++i) {
+      const char* argument = argv[i];
+      const char* equals = std::strchr(argument, '=');
+      if (taken[i] || std::strncmp(argument, "--", 2) != 0 || equals == nullptr) continue;
+      size_t name_length = static_cast<size_t>(equals - argument) - 2;
+      if (name_length == 0 || std::strncmp(header->longopts, argument + 2, name_length) != 0) {
+        continue;
+      }
+      taken[i] = true;
+      end->error[e] = ARG_ELONGOPT;
+      end->argval[e] = argument;
+      break;
     }
   }
-  arg_freetable(table, sizeof(table) / sizeof(table[0]));
-  return false;
+}
+
+void print_usage(const OptionTable& table) {
+  void** entries = const_cast<void**>(table.data());
+  std::fputs("Usage: velmarch", stdout);
+  arg_print_syntax(stdout, entries, "\n\n");
+  arg_print_glossary(stdout, entries, "  %-40s %s\n");
+}
+
+// Verbosity 0 to 5 onto the output level; 0 for a value out of range.
+int output_level_for(int verbosity) {
+  static const int levels[] = {LOG_FATAL, LOG_ERROR, LOG_WARN, LOG_INFO, LOG_VERBOSE, LOG_VERBOSE};
+  return verbosity >= 0 && verbosity <= 5 ? levels[verbosity] : 0;
+}
+
+bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable& table, int argc,
+                     char** argv, int* status) {
+  int errors = arg_parse(argc, argv, table.data());
+  name_flags_given_values(rows.end, table, argc, argv);
+
+  if (rows.help->count > 0 || argc == 1) {
+    print_usage(table);
+    return false;
+  }
+  if (rows.version->count > 0) {
+    std::printf("Version: %s\n", version_text());
+    std::printf("Build date: %s\n", build_date_text());
+    std::printf("GIT SHA: %s%s\n", commit_hash_text(), "");
+    *status = EXIT_OK;
+    return false;
+  }
+  if (errors > 0) {
+    int first = rows.end->error[0];
+    if (first == ERROR_BAD_VALUE) {
+      *status = EXIT_BAD_VALUE;
+    } else if (first == ERROR_MISSING_VALUE) {
+      *status = EXIT_MISSING_VALUE;
+    } else {
+      arg_print_errors(stdout, rows.end, "velmarch");
+      *status = EXIT_COMMAND_LINE;
+    }
+    return false;
+  }
+
+  int level = rows.verbosity->count == 0 ? LOG_INFO : output_level_for(rows.verbosity->ival[0]);
+  if (level == 0) {
+    *status = EXIT_BAD_VALUE;
+    return false;
+  }
+  log_set_output_level(level);
+
+  ConversionFlags& flags = settings.flags;
+  flags.delete_converted = rows.delete_converted->count == 1;
+  flags.no_append_root = rows.no_append_root->count == 1;
+  flags.non_interactive = rows.non_interactive->count == 1;
+  flags.buffer_size = rows.buffer->count == 1 ? static_cast<int64_t>(rows.buffer->ival[0]) : -1;
+
+  if (!find_common_root(settings.input_set, status)) return false;
+
+  settings.input_root = folder_root_create(settings.input_set.common_root.view());
+  if (!settings.input_root) {
+    // The inputs cannot be reached: say so for each, as for any missing input.
+    for (const SmallString& input : settings.input_set.inputs) {
+      DIAG(LOG_WARN, "Could not find input file/folder %.*s", STR_VIEW_ARG(input.view()));
+    }
+    *status = EXIT_INPUT_MISSING;
+    return false;
+  }
+  settings.output_root = settings.input_root.get();
+  if (settings.output_directories.size() == 1) {
+    const SmallString& directory = settings.output_directories.front();
+    settings.separate_output_root = folder_root_create(directory.view());
+    if (!settings.separate_output_root) {
+      DIAG(LOG_ERROR, "Invalid output path: %s", directory.c_str());
+      *status = EXIT_COMMAND_LINE;
+      return false;
+    }
+    settings.output_root = settings.separate_output_root.get();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, int* status) {
+  OptionRows rows{};
+  rows.help = arg_lit0(nullptr, "help", "display this help and exit");
+  rows.version = arg_lit0("v", "version", "display tool version and exit");
+  rows.verbosity = arg_int0(nullptr, "verbosity", "<n>",
+                            "verbosity of logging messages from 0 to 4, with 0 being fatal "
+                            "messages only 4 being all messages including debug information. "
+                            "defaults to 3");
+  rows.non_interactive =
+      arg_lit0(nullptr, "non-interactive", "does not print any progress output");
+  rows.delete_converted =
+      arg_lit0("d", "delete-converted", "deletes files after conversion if specified");
+  rows.no_append_root =
+      arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
+  rows.buffer = arg_int0("b", "buffer", "<n>",
+                         "buffer size in bytes. 0 disables and -1 takes entire file");
+  rows.output_directory =
+      path_list_arg("O", "output-directory", "<file>", 0, 1, "where to place the converted files",
+                    check_path_option, report_path_error, &settings.output_directories);
+  rows.input_files = arg_lit0("i", "input-files=<file(s)/folder(s)>",
+                              "list of input files/folders, must have common root");
+  rows.inputs = path_list_arg(nullptr, nullptr, "file(s)/folder(s)", 1, std::max(argc - 1, 1),
+                              nullptr, check_path_option, report_path_error,
+                              &settings.input_set.inputs);
+  rows.end = arg_end(MAX_ERRORS);
+
+  // Room for every row up front, so that no append below can fail.
+  OptionTable table;
+  table.reserve(16);
+  table = {rows.help,          rows.version,        rows.verbosity, rows.non_interactive,
+           rows.delete_converted, rows.no_append_root, rows.buffer};
+  void* const later_rows[] = {rows.output_directory, rows.input_files, rows.inputs, rows.end};
+  bool result = false;
+  if (settings.hooks != nullptr && !settings.hooks->add_options(settings, table)) {
+    for (void* row : later_rows) std::free(row);
+  } else {
+    table.insert(table.end(), std::begin(later_rows), std::end(later_rows));
+    // A missing end marker would let argtable walk past the table: test every entry here.
+    bool complete = std::find(table.begin(), table.end(), nullptr) == table.end() &&
+                    arg_nullcheck(table.data()) == 0;
+    if (!complete) {
+      *status = EXIT_INTERNAL;
+    } else {
+      result = finish_settings(settings, rows, table, argc, argv, status);
+      if (result && settings.hooks != nullptr) result = settings.hooks->after_parse(settings);
+    }
+  }
+  arg_freetable(table.data(), table.size());
+  return result;
 }
 
 }  // namespace velmarch

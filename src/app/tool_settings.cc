@@ -2,11 +2,18 @@
 
 #include <new>
 
+#include "app/trace_format_option.h"
+
 namespace velmarch {
 
 namespace {
 
-class ProgramHooks final : public ToolSettingsHooks {};
+class ProgramHooks final : public ToolSettingsHooks {
+ public:
+  bool add_options(ToolSettings& settings, OptionTable& table) const override {
+    return add_trace_format_option(settings, table);
+  }
+};
 
 const ProgramHooks program_hooks;
 
