@@ -1,0 +1,164 @@
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "e2e_harness.h"
+
+namespace e2e {
+namespace {
+
+std::string expected_usage() {
+  std::ifstream in(std::string(VELMARCH_SOURCE_DIR) + "/tests/data/usage.txt");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class CommandLine : public Scratch {
+ protected:
+  void SetUp() override {
+    Scratch::SetUp();
+    write("in/a.txt", text_log(1, 1, {"11:05:53.123;0;123;8;1122334455667788"}));
+  }
+};
+
+TEST_F(CommandLine, UsageForNoArgumentsAndForHelpWhateverElseIsGiven) {
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {}, {"--help"}, {"--help", "--bogus"}, {"--help", "-d", "-d", "--buffer"},
+           {"in/a.txt", "--help", "--verbosity", "9"}}) {
+    RunResult result = run(arguments);
+    EXPECT_EQ(result.status, 0);
+    // The syntax line shows room for as many inputs as there are arguments.
+    std::string usage = expected_usage();
+    size_t glossary = usage.find("\n\n");
+    EXPECT_EQ(result.out.substr(0, glossary), usage.substr(0, glossary));
+    EXPECT_EQ(result.out.substr(result.out.find("\n\n")), usage.substr(glossary));
+    if (arguments.empty()) {
+      EXPECT_EQ(result.out, usage);
+    }
+    EXPECT_TRUE(result.raw_err.empty());
+  }
+  EXPECT_FALSE(exists("in/a.trc"));
+}
+
+TEST_F(CommandLine, VersionPrintsThreeLinesEvenWithABadOption) {
+  RunResult result = run({"--version", "--bogus"});
+  EXPECT_EQ(result.status, 0);
+  std::istringstream lines(result.out);
+  std::string version, date, sha, extra;
+  std::getline(lines, version);
+  std::getline(lines, date);
+  std::getline(lines, sha);
+  EXPECT_FALSE(std::getline(lines, extra));
+  EXPECT_TRUE(std::regex_match(version, std::regex(R"(Version: \d\d\.\d\d\.\d\d\.[0-9a-f]{8})")))
+      << version;
+  EXPECT_TRUE(std::regex_match(
+      date, std::regex(R"(Build date: [A-Z][a-z]{2} [ 0-9]\d \d{4} \d\d:\d\d:\d\d)")))
+      << date;
+  EXPECT_TRUE(std::regex_match(sha, std::regex(R"(GIT SHA: [0-9a-f]{40})"))) << sha;
+  EXPECT_EQ(sha.substr(9, 8), version.substr(18, 8));
+  EXPECT_EQ(run({"-v"}).out, result.out);
+}
+
+TEST_F(CommandLine, SilentStatusesForBadOrMissingValues) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+  } cases[] = {
+      {{"--buffer", "abc", "in/a.txt"}, 131},
+      {{"in/a.txt", "--buffer"}, 130},
+      {{"--verbosity", "6", "in/a.txt"}, 131},
+      {{"--verbosity", "-1", "in/a.txt"}, 131},
+      {{"in/a.txt", "-O"}, 130},
+  };
+  for (const auto& c : cases) {
+    RunResult result = run(c.arguments);
+    EXPECT_EQ(result.status, c.status) << c.arguments[0];
+    EXPECT_EQ(result.out, "") << c.arguments[0];
+    EXPECT_TRUE(result.log.empty()) << c.arguments[0];
+  }
+  EXPECT_FALSE(exists("in/a.trc"));
+}
+
+TEST_F(CommandLine, PrintedErrorsEndWith134) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string out;
+  } cases[] = {
+      {{"-d", "-d", "in/a.txt"}, "velmarch: extraneous option -d|--delete-converted\n"},
+      {{"-O", "in", "-O", "in", "in/a.txt"}, "velmarch: excess option -O|--output-directory=in\n"},
+      {{"-f", "version3", "in/a.txt"},
+       "velmarch: invalid value \"version3\" to option -f|--trace-format={version1,version2}\n"},
+      {{"-d"}, "velmarch: missing option file(s)/folder(s)\n"},
+      {{"--bogus", "in/a.txt"}, "velmarch: invalid option \"--bogus\"\n"},
+  };
+  for (const auto& c : cases) {
+    RunResult result = run(c.arguments);
+    EXPECT_EQ(result.status, 134) << c.out;
+    EXPECT_EQ(result.out, c.out);
+  }
+}
+
+TEST_F(CommandLine, OnlyTheTwoVersionNamesAreTraceFormats) {
+  for (const char* value : {"1", "2", "1.1", "2.1", "version", "version12"}) {
+    RunResult result = run({"--trace-format", value, "in/a.txt"});
+    EXPECT_EQ(result.status, 134) << value;
+  }
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {"-f", "VERSION1", "in/a.txt"}, {"--trace-format", "Version1", "in/a.txt"},
+           {"--trace-format=version1", "in/a.txt"}}) {
+    ASSERT_EQ(run(arguments).status, 0);
+    EXPECT_EQ(read("in/a.trc").substr(0, 18), ";$FILEVERSION=1.1\n");
+  }
+  ASSERT_EQ(run({"in/a.txt"}).status, 0);
+  EXPECT_EQ(read("in/a.trc").substr(0, 18), ";$FILEVERSION=2.1\n");
+}
+
+TEST_F(CommandLine, FlagsGivenAValueAreInvalidOptions) {
+  for (const char* argument : {"--non-interactive=1", "--version=x", "--input-files=foo",
+                               "--delete-converted=1", "--no-append-root=1", "--help=1",
+                               "--non-inter=1", "--input=foo"}) {
+    RunResult result = run({argument, "in/a.txt"});
+    EXPECT_EQ(result.status, 134) << argument;
+    EXPECT_EQ(result.out, "velmarch: invalid option \"" + std::string(argument) + "\"\n");
+  }
+  EXPECT_FALSE(exists("in/a.trc"));
+}
+
+TEST_F(CommandLine, InvalidOutputPathIsACommandLineError) {
+  write("file.txt", "not a folder");
+  RunResult result = run({"-O", "file.txt", "in/a.txt"});
+  EXPECT_EQ(result.status, 134);
+  EXPECT_TRUE(has_line(result.log, "E Invalid output path: " + path("file.txt")));
+  result = run({"-O", "missing", "in/a.txt"});
+  EXPECT_EQ(result.status, 134);
+  EXPECT_FALSE(exists("in/a.trc"));
+}
+
+TEST_F(CommandLine, InputsWithoutCommonRootAreRefused) {
+  write("other/b.txt", text_log(1, 2, {}));
+  RunResult result = run({"in/a.txt", "other/b.txt"});
+  EXPECT_EQ(result.status, 132);
+  EXPECT_TRUE(has_line(result.log, "F No common root detected for all inputs"));
+  result = run({"/"});
+  EXPECT_EQ(result.status, 132);
+  EXPECT_TRUE(has_line(result.log, "F Could not find root for /"));
+}
+
+TEST_F(CommandLine, InputsUnderAMissingFolderAreReportedMissing) {
+  RunResult result = run({"nowhere/a.txt", "nowhere/b.txt"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(has_line(result.log, "W Could not find input file/folder a.txt"));
+  EXPECT_TRUE(has_line(result.log, "W Could not find input file/folder b.txt"));
+}
+
+TEST_F(CommandLine, VerbosityFiltersWarnings) {
+  RunResult result = run({"--verbosity", "1", "in/a.txt", "in/missing.txt"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(result.log.empty());
+  result = run({"--verbosity", "5", "in/missing.txt"});
+  EXPECT_TRUE(has_line(result.log, "W Could not find input file/folder missing.txt"));
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,128 @@
+#include "e2e_harness.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+void Scratch::SetUp() {
+  char pattern[] = "/tmp/velmarch-e2e-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  dir_ = pattern;
+}
+
+void Scratch::TearDown() {
+  std::error_code ignored;
+  fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(dir_, ignored);
+}
+
+namespace {
+
+std::string slurp(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+}  // namespace
+
+RunResult Scratch::run(const std::vector<std::string>& arguments) {
+  std::string out_file = dir_ + "/../" + fs::path(dir_).filename().string() + ".out";
+  std::string err_file = dir_ + "/../" + fs::path(dir_).filename().string() + ".err";
+  pid_t child = fork();
+  if (child == 0) {
+    if (chdir(dir_.c_str()) != 0) _exit(127);
+    int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>("velmarch"));
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(VELMARCH_BINARY, argv.data());
+    _exit(127);
+  }
+  RunResult result;
+  int status = 0;
+  waitpid(child, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
+  result.out = slurp(out_file);
+  result.raw_err = slurp(err_file);
+  std::remove(out_file.c_str());
+  std::remove(err_file.c_str());
+  static const std::regex prefix(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d +\d+ +\d+ )");
+  std::istringstream lines(result.raw_err);
+  for (std::string line; std::getline(lines, line);) {
+    result.log.push_back(std::regex_replace(line, prefix, ""));
+  }
+  return result;
+}
+
+void Scratch::write(const std::string& relative, const std::string& content) {
+  fs::create_directories(fs::path(path(relative)).parent_path());
+  std::ofstream(path(relative), std::ios::binary) << content;
+}
+
+void Scratch::mkdir(const std::string& relative) { fs::create_directories(path(relative)); }
+
+bool Scratch::exists(const std::string& relative) const {
+  std::error_code ignored;
+  return fs::exists(fs::symlink_status(path(relative), ignored));
+}
+
+std::string Scratch::read(const std::string& relative) const { return slurp(path(relative)); }
+
+std::vector<std::string> Scratch::tree() const {
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+    std::string name = fs::relative(entry.path(), dir_).string();
+    if (entry.is_directory() && !entry.is_symlink()) name += "/";
+    entries.push_back(name);
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+std::string text_log(int session, int split, const std::vector<std::string>& lines,
+                     const std::string& logger_id, int time_format) {
+  std::ostringstream log;
+  log << "# Logger type: TarvikB\n"
+      << "# HW rev: 3.2\n"
+      << "# FW rev: 5.10\n"
+      << "# Logger ID: " << logger_id << "\n"
+      << "# Session No.: " << session << "\n"
+      << "# Split No.: " << split << "\n"
+      << "# Time: 20241017T110553\n"
+      << "# Value separator: \";\"\n"
+      << "# Time format: " << time_format << "\n"
+      << "# Time separator: \":\"\n"
+      << "# Time separator ms: \".\"\n"
+      << "# Date separator: \"/\"\n"
+      << "# Time and date separator: \"T\"\n"
+      << "# Bit-rate: 500000\n"
+      << "# Silent mode: false\n"
+      << "# Cyclic mode: false\n"
+      << "Timestamp;Type;ID;Length;Data\n";
+  for (const auto& line : lines) log << line << "\n";
+  return log.str();
+}
+
+bool has_line(const std::vector<std::string>& log, const std::string& line) {
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+}  // namespace e2e

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  /// Standard error with every line's time and id prefix reduced to its level letter:
+  /// "E Could not open log".
+  std::vector<std::string> log;
+  std::string raw_err;
+};
+
+/// A scratch folder, the current directory of every run; removed afterwards.
+class Scratch : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  /// Runs velmarch with the arguments in the scratch folder.
+  RunResult run(const std::vector<std::string>& arguments);
+
+  std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
+  void write(const std::string& relative, const std::string& content);
+  void mkdir(const std::string& relative);
+  bool exists(const std::string& relative) const;
+  std::string read(const std::string& relative) const;
+  /// Every file and folder below the scratch folder ("a/", "a/b.txt"), sorted.
+  std::vector<std::string> tree() const;
+
+  std::string dir_;
+};
+
+/// A valid text log: the full header block, separator ";", then the lines given.
+std::string text_log(int session, int split, const std::vector<std::string>& lines,
+                     const std::string& logger_id = "0000AB12", int time_format = 3);
+
+/// Whether the masked log holds exactly this line.
+bool has_line(const std::vector<std::string>& log, const std::string& line);
+
+}  // namespace e2e
