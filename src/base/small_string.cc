@@ -66,7 +66,7 @@ char* SmallString::append(const void* source, int64_t n) {
     if (reserve(grown) == nullptr) return nullptr;
     if (inside) from = data_ + offset;
   }
-  std::memmove(data_ + size_, from, static_cast<size_t>(n));
+  if (n > 0) std::memmove(data_ + size_, from, static_cast<size_t>(n));
   size_ += n;
   data_[size_] = '\0';
   return data_;
