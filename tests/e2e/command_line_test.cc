@@ -1,18 +1,13 @@
-#include <fstream>
 #include <regex>
 #include <sstream>
 
 #include "e2e_harness.h"
+#include "testing/test_data.h"
 
 namespace e2e {
 namespace {
 
-std::string expected_usage() {
-  std::ifstream in(std::string(VELMARCH_SOURCE_DIR) + "/tests/data/usage.txt");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string expected_usage() { return velmarch::read_test_data("usage.txt"); }
 
 class CommandLine : public Scratch {
  protected:

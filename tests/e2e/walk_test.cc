@@ -1,20 +1,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "e2e_harness.h"
+#include "testing/test_data.h"
 
 namespace e2e {
 namespace {
 
-std::string golden(const std::string& name) {
-  std::ifstream in(std::string(VELMARCH_SOURCE_DIR) + "/tests/data/" + name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using velmarch::read_test_data;
 
 // The frames of the writer's worked example, as a logger records them.
 std::string example_log(int session = 1, int split = 1) {
@@ -30,9 +23,9 @@ TEST_F(Walk, SingleFileConvertsBesideItselfByteForByte) {
   RunResult result = run({"a.txt"});
   EXPECT_EQ(result.status, 0);
   EXPECT_TRUE(result.raw_err.empty()) << result.raw_err;
-  EXPECT_EQ(read("a.trc"), golden("example_v2_1.trc"));
+  EXPECT_EQ(read("a.trc"), read_test_data("example_v2_1.trc"));
   ASSERT_EQ(run({"--trace-format", "version1", path("a.txt")}).status, 0);
-  EXPECT_EQ(read("a.trc"), golden("example_v1_1.trc"));
+  EXPECT_EQ(read("a.trc"), read_test_data("example_v1_1.trc"));
 }
 
 TEST_F(Walk, FolderIsMirroredIntoOutFolder) {
