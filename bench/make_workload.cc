@@ -1,0 +1,74 @@
+// Writes benchmark inputs:
+//   velmarch_workload FRAMES clock|full [SEED]        one text log on standard output
+//   velmarch_workload --tree FOLDER FILES FRAMES      FILES small logs, 100 to a folder
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "bench/workload.h"
+
+namespace {
+
+int usage() {
+  std::fputs("usage: velmarch_workload FRAMES clock|full [SEED]\n"
+             "       velmarch_workload --tree FOLDER FILES FRAMES\n",
+             stderr);
+  return 2;
+}
+
+bool parse_count(const char* text, uint64_t& value) {
+  char* end = nullptr;
+  value = std::strtoull(text, &end, 10);
+  return end != text && *end == '\0';
+}
+
+int write_tree(const std::string& folder, uint64_t files, uint64_t frames) {
+  ::mkdir(folder.c_str(), 0777);
+  for (uint64_t i = 0; i < files; ++i) {
+    std::string sub = folder + "/d" + std::to_string(i / 100);
+    if (i % 100 == 0) ::mkdir(sub.c_str(), 0777);
+    std::string name = sub + "/log" + std::to_string(i) + ".txt";
+    std::FILE* out = std::fopen(name.c_str(), "wb");
+    // Each file its own session, so none is skipped as a repeat of the one before.
+    bool ok = out != nullptr && velmarch_bench::write_workload(
+                                    out, frames, velmarch_bench::TimeStyle::clock,
+                                    static_cast<uint32_t>(i), static_cast<uint32_t>(i + 1), 1);
+    if (out != nullptr && std::fclose(out) != 0) ok = false;
+    if (!ok) {
+      std::fprintf(stderr, "velmarch_workload: could not write %s\n", name.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t files, frames;
+  if (argc == 5 && std::strcmp(argv[1], "--tree") == 0) {
+    if (!parse_count(argv[3], files) || !parse_count(argv[4], frames)) return usage();
+    return write_tree(argv[2], files, frames);
+  }
+  if (argc < 3 || argc > 4 || !parse_count(argv[1], frames)) return usage();
+  velmarch_bench::TimeStyle style;
+  if (std::strcmp(argv[2], "clock") == 0) {
+    style = velmarch_bench::TimeStyle::clock;
+  } else if (std::strcmp(argv[2], "full") == 0) {
+    style = velmarch_bench::TimeStyle::full;
+  } else {
+    return usage();
+  }
+  uint64_t seed = 1;
+  if (argc == 4 && !parse_count(argv[3], seed)) return usage();
+  static char buffer[1 << 16];
+  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  if (!velmarch_bench::write_workload(stdout, frames, style, static_cast<uint32_t>(seed))) {
+    std::fputs("velmarch_workload: could not write the output\n", stderr);
+    return 1;
+  }
+  return 0;
+}
