@@ -67,6 +67,42 @@ TEST_F(FileStreamTest, ModesDecideWhichSlotsWork) {
   EXPECT_FALSE(file_stream_open("/nonexistent/velmarch/x", FILE_STREAM_READ));
 }
 
+TEST_F(FileStreamTest, GatheredWritesReachTheFileWholeAndInOrder) {
+  auto writer = file_stream_open(path.c_str(), FILE_STREAM_WRITE);
+  ASSERT_TRUE(writer);
+  std::string expected;
+  uint32_t state = 1;
+  // Short lines, writes that straddle a block, and writes larger than a block.
+  for (int i = 0; i < 3000; ++i) {
+    state = state * 1103515245 + 12345;
+    size_t size = i % 500 == 7 ? FILE_STREAM_WRITE_BLOCK + state % 1000 : state % 90;
+    std::string piece(size, static_cast<char>('a' + i % 26));
+    ASSERT_EQ(byte_stream_write(*writer, piece.data(), piece.size()),
+              static_cast<int64_t>(piece.size()));
+    expected += piece;
+    if (i == 1500) {
+      ASSERT_EQ(byte_stream_tell(*writer), static_cast<int64_t>(expected.size()));
+    }
+  }
+  ASSERT_EQ(byte_stream_close(writer), 0);
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  std::string content(expected.size() + 1, '\0');
+  content.resize(std::fread(content.data(), 1, content.size(), file));
+  std::fclose(file);
+  EXPECT_TRUE(content == expected) << content.size() << " bytes of " << expected.size();
+}
+
+TEST(FileStream, WriteThatFailsAtTheEndFailsTheClose) {
+  // The device is always full: the gathered bytes only fail when they finally leave.
+  auto writer = file_stream_open("/dev/full", FILE_STREAM_WRITE);
+  ASSERT_TRUE(writer);
+  EXPECT_EQ(byte_stream_write(*writer, "abc", 3), 3);
+  EXPECT_NE(byte_stream_close(writer), 0);
+  ASSERT_TRUE(writer);  // kept for the caller, but its handle is gone: closing again is quiet
+  EXPECT_EQ(byte_stream_close(writer), 0);
+}
+
 TEST_F(FileStreamTest, SizeKeepsThePosition) {
   auto reader = file_stream_open(path.c_str(), FILE_STREAM_READ);
   ASSERT_TRUE(reader);

@@ -1,5 +1,6 @@
 #include "textlog/file_stream.h"
 
+#include <cstring>
 #include <new>
 
 #include "platform/platform.h"
@@ -16,8 +17,27 @@ std::unique_ptr<ByteStream> file_stream_open(const char* name, int mode) {
   return stream;
 }
 
+FileStream::FileStream(FILE* file, int mode) : file_(file), mode_(mode) {
+  if (mode == FILE_STREAM_WRITE) {
+    pending_.reset(new (std::nothrow) char[FILE_STREAM_WRITE_BLOCK]);
+    // The blocks are large already: a second copy into the C runtime's buffer buys nothing.
+    if (pending_) std::setvbuf(file_, nullptr, _IONBF, 0);
+  }
+}
+
 FileStream::~FileStream() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (file_ != nullptr) {
+    flush_pending();
+    std::fclose(file_);
+  }
+}
+
+bool FileStream::flush_pending() {
+  if (pending_size_ == 0) return true;
+  size_t put = std::fwrite(pending_.get(), 1, pending_size_, file_);
+  bool complete = put == pending_size_;
+  pending_size_ = 0;
+  return complete;
 }
 
 int64_t FileStream::read(void* destination, uint64_t count) {
@@ -34,12 +54,25 @@ int64_t FileStream::read(void* destination, uint64_t count) {
 int64_t FileStream::write(const void* source, uint64_t count) {
   if (mode_ == FILE_STREAM_READ) return -2;
   if (file_ == nullptr) return -1;
+  if (pending_) {
+    if (count <= FILE_STREAM_WRITE_BLOCK - pending_size_) {
+      std::memcpy(pending_.get() + pending_size_, source, count);
+      pending_size_ += count;
+      position_ += static_cast<int64_t>(count);
+      return static_cast<int64_t>(count);
+    }
+    if (!flush_pending()) return 0;
+    if (count < FILE_STREAM_WRITE_BLOCK) return write(source, count);
+  }
   size_t put = std::fwrite(source, 1, count, file_);
   if (put > 0) position_ += static_cast<int64_t>(put);
   return static_cast<int64_t>(put);
 }
 
-int64_t FileStream::tell() { return file_ != nullptr ? platform_file_tell(file_) : -1; }
+int64_t FileStream::tell() {
+  if (file_ == nullptr || !flush_pending()) return -1;
+  return platform_file_tell(file_);
+}
 
 int64_t FileStream::seek(int64_t offset, int origin) {
   // Sequential reads keep position_ equal to the file's, so a buffer refilling from where it
@@ -48,6 +81,7 @@ int64_t FileStream::seek(int64_t offset, int origin) {
   if (file_ == nullptr || (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END)) {
     return -1;
   }
+  if (!flush_pending()) return -1;
   int result = platform_file_seek(file_, offset, origin);
   if (result != 0) return result;
   position_ = platform_file_tell(file_);
@@ -56,7 +90,9 @@ int64_t FileStream::seek(int64_t offset, int origin) {
 
 int FileStream::close() {
   if (file_ == nullptr) return 0;
+  bool flushed = flush_pending();
   int result = std::fclose(file_);
+  if (!flushed && result == 0) result = EOF;
   // The C runtime lets go of the handle even when fclose fails: never close it twice.
   file_ = nullptr;
   return result;

@@ -16,7 +16,7 @@ enum FileStreamMode : int {
 /// A file opened in binary mode through the C runtime.
 class FileStream final : public ByteStream {
  public:
-  FileStream(FILE* file, int mode) : file_(file), mode_(mode) {}
+  FileStream(FILE* file, int mode);
   ~FileStream() override;
 
   int64_t read(void* destination, uint64_t count) override;
@@ -26,10 +26,19 @@ class FileStream final : public ByteStream {
   int close() override;
 
  private:
+  bool flush_pending();
+
   FILE* file_;
   int mode_;
   int64_t position_ = 0;
+  // Write mode gathers the many short writes of a trace here and hands the C runtime large
+  // blocks; absent when it could not be allocated.
+  std::unique_ptr<char[]> pending_;
+  size_t pending_size_ = 0;
 };
+
+/// Bytes gathered by a stream in write mode before they go to the file.
+inline constexpr size_t FILE_STREAM_WRITE_BLOCK = 256 * 1024;
 
 /// Null when the name is null, the mode is not one of the three, or the file cannot be opened.
 /// Write mode creates the file or truncates it; read-write mode needs an existing file.
