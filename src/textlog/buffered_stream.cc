@@ -73,6 +73,12 @@ int64_t BufferedStream::read(void* destination, uint64_t count) {
   return static_cast<int64_t>(count);
 }
 
+int64_t BufferedStream::peek_buffered(const unsigned char** data) {
+  if (cursor_ == fill_ && !refill(base_ + cursor_)) return last_error_ < 0 ? last_error_ : 0;
+  *data = buffer_ + cursor_;
+  return static_cast<int64_t>(fill_ - cursor_);
+}
+
 int64_t BufferedStream::seek(int64_t offset, int origin) {
   int64_t target;
   if (origin == SEEK_SET) {

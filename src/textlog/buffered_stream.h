@@ -17,6 +17,8 @@ class BufferedStream final : public ByteStream {
   int64_t tell() override { return static_cast<int64_t>(base_ + cursor_); }
   int64_t seek(int64_t offset, int origin) override;
   int close() override;
+  int64_t peek_buffered(const unsigned char** data) override;
+  void consume_buffered(uint64_t n) override { cursor_ += n; }
 
   uint64_t capacity() const { return capacity_; }
 

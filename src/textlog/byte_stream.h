@@ -20,6 +20,13 @@ class ByteStream {
   virtual int64_t seek(int64_t /*offset*/, int /*origin*/) { return -2; }
   /// 0 on success; non-zero when the stream could not be closed (it then stays allocated).
   virtual int close() { return 0; }
+
+  /// For readers that scan bytes in place: the bytes buffered from the read position on,
+  /// refilled when none are left. Answers their count (at *data), 0 at the end of the data, a
+  /// negative value on a read error, or -2 when the stream keeps no buffer of its own.
+  virtual int64_t peek_buffered(const unsigned char** /*data*/) { return -2; }
+  /// Moves the read position past n of the bytes the last peek_buffered answered.
+  virtual void consume_buffered(uint64_t /*n*/) {}
 };
 
 inline int64_t byte_stream_read(ByteStream& s, void* destination, uint64_t count) {

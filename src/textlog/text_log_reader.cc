@@ -10,7 +10,31 @@
 
 namespace velmarch {
 
-size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
+namespace {
+
+// The text up to the first zero byte, which the file itself may hold.
+size_t text_length(char* line, size_t stored) {
+  line[stored] = '\0';
+  const void* zero = std::memchr(line, '\0', stored);
+  return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - line) : stored;
+}
+
+// Copies n bytes without their carriage returns; answers how many were kept.
+size_t copy_without_cr(char* to, const unsigned char* from, size_t n) {
+  if (std::memchr(from, '\r', n) == nullptr) {
+    std::memcpy(to, from, n);
+    return n;
+  }
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (from[i] != '\r') to[kept++] = static_cast<char>(from[i]);
+  }
+  return kept;
+}
+
+}  // namespace
+
+size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed) {
   size_t stored = 0;
   while (stored < static_cast<size_t>(TEXT_LINE_MAX)) {
     char c;
@@ -25,10 +49,33 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
     }
     if (c != '\r') line[stored++] = c;
   }
-  line[stored] = '\0';
-  // The line is the text up to the first zero byte, which the file itself may hold.
-  const void* zero = std::memchr(line, '\0', stored);
-  return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - line) : stored;
+  return text_length(line, stored);
+}
+
+size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
+  // A buffered stream is scanned in place, a span at a time; the bytes taken and the line
+  // made are the same as one read per byte would give.
+  const unsigned char* window;
+  int64_t available = stream.peek_buffered(&window);
+  if (available == -2) return read_text_line_bytewise(stream, line, failed);
+  size_t stored = 0;
+  while (stored < static_cast<size_t>(TEXT_LINE_MAX)) {
+    if (available <= 0) {
+      if (available < 0) failed = true;
+      break;
+    }
+    size_t span = static_cast<size_t>(TEXT_LINE_MAX) - stored;
+    if (static_cast<uint64_t>(available) < span) span = static_cast<size_t>(available);
+    const void* lf = std::memchr(window, '\n', span);
+    size_t take = lf != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(lf) -
+                                                      window) + 1
+                                : span;
+    stored += copy_without_cr(line + stored, window, take);
+    stream.consume_buffered(take);
+    if (lf != nullptr) break;
+    available = stream.peek_buffered(&window);
+  }
+  return text_length(line, stored);
 }
 
 namespace {
@@ -107,13 +154,13 @@ void column_length(TextLogReader&, const char* field, CanRecord& record) {
 
 void column_data(TextLogReader&, const char* field, CanRecord& record) {
   uint8_t bytes[8] = {};  // a pair that does not scan stores 0
-  size_t size = std::strlen(field);
   uint8_t length = 0;
-  for (size_t i = 0; i < 8; ++i) {
-    size_t at = 2 * i;
-    if (at >= size || field[at] == '\n' || field[at] == '\r') break;
-    scan_hex_pair(field + at, &bytes[i]);  // "%2hhx"
+  // Pairs are taken while one starts before the end of the text and is not a line end.
+  for (const char* pair = field; length < 8; pair += 2) {
+    if (pair[0] == '\0' || pair[0] == '\n' || pair[0] == '\r') break;
+    scan_hex_pair(pair, &bytes[length]);  // "%2hhx"
     ++length;
+    if (pair[1] == '\0') break;
   }
   record.length = length;
   record.data.clear();

@@ -17,6 +17,14 @@ inline constexpr int MAX_COLUMNS = 7;         // columns looked at per line
 /// The parser of one column position; none for a column that is skipped.
 enum class ColumnParser : uint8_t { none = 0, timestamp, lost, type, id, length, data };
 
+/// The UTC seconds of the start of one hour, keyed by its ten digits "yyyymmddhh": records
+/// come in time order, so most of them share the previous record's date and hour.
+struct HourCache {
+  char key[10] = {};
+  int64_t seconds = 0;
+  bool valid = false;
+};
+
 /// One open text log. Made by text_log_open, freed by text_log_close.
 struct TextLogReader {
   ByteStream* stream = nullptr;  // borrowed: never closed or freed by the reader
@@ -34,6 +42,7 @@ struct TextLogReader {
   // costs one pass over its field.
   bool time_ignored[256] = {};  // characters removed from timestamp texts
   char time_base[17] = {};      // TIME_TEMPLATE overlaid with the header digits
+  HourCache hour_cache;         // the calendar conversion of the last record's date and hour
   int parsed_columns = 0;       // fields worth splitting: up to the last column with a parser
   char line[TEXT_LINE_BUFFER] = {};
 };
@@ -43,6 +52,8 @@ struct TextLogReader {
 /// next line. Answers the length of the text up to the first zero byte; 0 means no more lines.
 /// A read that answers an error ends the line and sets failed.
 size_t read_text_line(ByteStream& stream, char* line, bool& failed);
+/// The same, one read call per byte: what read_text_line does for an unbuffered stream.
+size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed);
 
 /// Reads the header block and the column heading from offset 0 of the stream. Null when the
 /// stream is null, memory runs out, the stream cannot be read, or the text is not a text log

@@ -70,14 +70,7 @@ uint32_t rollover_period(uint8_t time_format, double value) {
   }
 }
 
-void column_timestamp(TextLogReader& reader, const char* field, CanRecord& record) {
-  char composed[TIME_DIGITS + 1];
-  std::memcpy(composed, reader.time_base, TIME_DIGITS);
-  composed[TIME_DIGITS] = '\0';
-  char digits[TIME_DIGITS];
-  int n = keep_digits(reader, field, TIMESTAMP_FIELD_MAX, digits);
-  std::memcpy(composed + TIME_DIGITS - n, digits, static_cast<size_t>(n));
-
+double composed_time_plain(const char* composed) {
   unsigned f[7] = {};
   scan_time_fields(composed, f);
   struct tm fields {};
@@ -87,7 +80,56 @@ void column_timestamp(TextLogReader& reader, const char* field, CanRecord& recor
   fields.tm_hour = static_cast<int>(f[3]);
   fields.tm_min = static_cast<int>(f[4]);
   fields.tm_sec = static_cast<int>(f[5]);
-  double value = static_cast<double>(utc_seconds(&fields)) + f[6] * 0.001;
+  return static_cast<double>(utc_seconds(&fields)) + f[6] * 0.001;
+}
+
+namespace {
+
+inline unsigned digits_value(const char* text, int count) {
+  unsigned value = 0;
+  for (int i = 0; i < count; ++i) value = value * 10 + static_cast<unsigned>(text[i] - '0');
+  return value;
+}
+
+}  // namespace
+
+double composed_time(HourCache& cache, const char* composed) {
+  for (int i = 0; i < TIME_DIGITS; ++i) {
+    if (static_cast<unsigned>(composed[i] - '0') >= 10u) return composed_time_plain(composed);
+  }
+  if (!cache.valid || std::memcmp(cache.key, composed, sizeof cache.key) != 0) {
+    unsigned year = digits_value(composed, 4);
+    struct tm fields {};
+    fields.tm_year = static_cast<int>(year) - 1900;
+    fields.tm_mon = static_cast<int>(digits_value(composed + 4, 2)) - 1;
+    fields.tm_mday = static_cast<int>(digits_value(composed + 6, 2));
+    fields.tm_hour = static_cast<int>(digits_value(composed + 8, 2));
+    int64_t seconds = utc_seconds(&fields);
+    // Minutes and seconds (up to 99 each) then add linearly, as the calendar conversion
+    // normalises them; an hour before 1970, or near the end of what every platform's
+    // conversion covers, takes the plain path.
+    if (seconds < 0 || year >= 2999) {
+      cache.valid = false;
+      return composed_time_plain(composed);
+    }
+    std::memcpy(cache.key, composed, sizeof cache.key);
+    cache.seconds = seconds;
+    cache.valid = true;
+  }
+  int64_t seconds = cache.seconds + digits_value(composed + 10, 2) * 60 +
+                    digits_value(composed + 12, 2);
+  return static_cast<double>(seconds) + digits_value(composed + 14, 3) * 0.001;
+}
+
+void column_timestamp(TextLogReader& reader, const char* field, CanRecord& record) {
+  char composed[TIME_DIGITS + 1];
+  std::memcpy(composed, reader.time_base, TIME_DIGITS);
+  composed[TIME_DIGITS] = '\0';
+  char digits[TIME_DIGITS];
+  int n = keep_digits(reader, field, TIMESTAMP_FIELD_MAX, digits);
+  std::memcpy(composed + TIME_DIGITS - n, digits, static_cast<size_t>(n));
+
+  double value = composed_time(reader.hour_cache, composed);
   value += reader.rollover_total;
 
   if (reader.last_raw_time > value) {

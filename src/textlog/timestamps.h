@@ -19,6 +19,12 @@ void timestamp_prepare(TextLogReader& reader);
 /// them as UTC, adds rollovers and sets record.timestamp.
 void column_timestamp(TextLogReader& reader, const char* field, CanRecord& record);
 
+/// Seconds since 1970-01-01 UTC of a composed 17-character time, milliseconds as the fraction:
+/// the scan and the platform's calendar conversion, as plain as it gets.
+double composed_time_plain(const char* composed);
+/// The same value, reusing the cached conversion when the date and hour are the cached ones.
+double composed_time(HourCache& cache, const char* composed);
+
 /// The rollover period in seconds for a time format at a timestamp; 0 for none.
 uint32_t rollover_period(uint8_t time_format, double value);
 
