@@ -67,23 +67,157 @@ bool trc21_write_header(TrcWriter& writer) {
   return write_header_lines(writer, ";$FILEVERSION=2.1\n", ";$COLUMNS=N,O,T,B,I,d,L,D\n");
 }
 
+namespace {
+
+constexpr char two_digits[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The decimal digits of value, written so that they end just before end; answers the first.
+char* digits_before(char* end, uint64_t value) {
+  while (value >= 100) {
+    uint64_t pair = value % 100;
+    value /= 100;
+    end -= 2;
+    std::memcpy(end, two_digits + 2 * pair, 2);
+  }
+  if (value >= 10) {
+    end -= 2;
+    std::memcpy(end, two_digits + 2 * value, 2);
+  } else {
+    *--end = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
+// Copies the text from first to end right-aligned in width, as printf pads; answers the end.
+char* put_padded(char* out, const char* first, const char* end, int width) {
+  auto n = static_cast<int>(end - first);
+  for (int i = n; i < width; ++i) *out++ = ' ';
+  std::memcpy(out, first, static_cast<size_t>(n));
+  return out + n;
+}
+
+char* put_decimal(char* out, uint64_t value, int width) {
+  char digits[24];
+  char* end = digits + sizeof digits;
+  return put_padded(out, digits_before(end, value), end, width);
+}
+
+template <int Decimals>
+char* put_fixed(char* out, double value, int width) {
+  constexpr uint64_t unit = Decimals == 1 ? 10 : Decimals == 2 ? 100 : 1000;
+  if (!(value >= 0) || std::signbit(value)) return nullptr;
+  double scaled = value * static_cast<double>(unit);
+  if (!(scaled < 1e14)) return nullptr;
+  // Below 2^51 adding a half is exact, so truncating rounds half up. A product that lands on a
+  // tie (or within a hair of one) is left to the C formatter: rounding the product is
+  // monotonic, so on either side of that margin it rounds as the exact value does.
+  double shifted = scaled + 0.5;
+  auto units = static_cast<uint64_t>(shifted);
+  double past_tie = shifted - static_cast<double>(units);
+  double margin = scaled * 1e-15 + 1e-12;
+  if (past_tie <= margin || past_tie >= 1 - margin) return nullptr;
+
+  char digits[32];
+  char* end = digits + sizeof digits;
+  char* first = end;
+  uint64_t fraction = units % unit;
+  for (int i = 0; i < Decimals; ++i) {
+    *--first = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  *--first = '.';
+  first = digits_before(first, units / unit);
+  return put_padded(out, first, end, width);
+}
+
+// "%0<width>X" for a width of 4 or 8.
+char* put_hex(char* out, uint32_t value, int width) {
+  static const char digits[] = "0123456789ABCDEF";
+  int n = 8;
+  while (n > width && (value >> (4 * (n - 1))) == 0) --n;
+  for (int i = n - 1; i >= 0; --i) *out++ = digits[(value >> (4 * i)) & 15];
+  return out;
+}
+
+template <size_t N>
+char* put_text(char* out, const char (&text)[N]) {
+  std::memcpy(out, text, N - 1);
+  return out + N - 1;
+}
+
+// The data bytes as uppercase hex pairs with a blank between them.
+char* put_data(char* out, const CanRecord& record) {
+  static const char digits[] = "0123456789ABCDEF";
+  const auto* bytes = reinterpret_cast<const unsigned char*>(record.data.data());
+  for (int64_t i = 0; i < record.data.size(); ++i) {
+    if (i > 0) *out++ = ' ';
+    *out++ = digits[bytes[i] >> 4];
+    *out++ = digits[bytes[i] & 15];
+  }
+  return out;
+}
+
+// Room for the longest line made by hand: a number, an offset, at most 8 data bytes.
+constexpr int line_room = 160;
+
+}  // namespace
+
+int format_fixed_by_hand(char* out, double value, int width, int decimals) {
+  char* end = decimals == 1   ? put_fixed<1>(out, value, width)
+              : decimals == 2 ? put_fixed<2>(out, value, width)
+              : decimals == 3 ? put_fixed<3>(out, value, width)
+                              : nullptr;
+  return end != nullptr ? static_cast<int>(end - out) : 0;
+}
+
 //      1)         0.0 Rx        0123 8  11 22 33 44 55 66 77 88
-bool trc11_write_frame(TrcWriter& writer, const CanRecord& record) {
-  if (record.fd == 1) return true;
-  SmallString& line = writer.line;
-  line.clear();
-  auto number = static_cast<long long>(writer.next_number++);
+void trc11_append_record_plain(SmallString& line, int64_t number, double offset_ms,
+                               const CanRecord& record) {
   small_string_format_append(line,
                              record.extended == 1 ? "%6lld) %11.1f %s    %08X %d  "
                                                   : "%6lld) %11.1f %s        %04X %d  ",
-                             number, offset_ms(writer, record), direction(record), record.id,
-                             record.length);
+                             static_cast<long long>(number), offset_ms, direction(record),
+                             record.id, record.length);
   if (record.rtr != 0) {
     line.append(StrView("RTR"));
   } else {
     append_data(line, record);
   }
   line.append("\n", 1);
+}
+
+void trc11_append_record(SmallString& line, int64_t number, double offset_ms,
+                         const CanRecord& record) {
+  char text[line_room];
+  char* out = text;
+  if (number >= 0 && record.data.size() <= 8) {
+    out = put_decimal(out, static_cast<uint64_t>(number), 6);
+    out = put_text(out, ") ");
+    out = put_fixed<1>(out, offset_ms, 11);
+  }
+  if (out == nullptr || out == text) {
+    trc11_append_record_plain(line, number, offset_ms, record);
+    return;
+  }
+  *out++ = ' ';
+  out = put_text(out, record.tx != 0 ? "Tx" : "Rx");
+  out = record.extended == 1 ? put_text(out, "    ") : put_text(out, "        ");
+  out = put_hex(out, record.id, record.extended == 1 ? 8 : 4);
+  *out++ = ' ';
+  out = put_decimal(out, record.length, 1);
+  out = put_text(out, "  ");
+  out = record.rtr != 0 ? put_text(out, "RTR") : put_data(out, record);
+  *out++ = '\n';
+  line.append(text, out - text);
+}
+
+bool trc11_write_frame(TrcWriter& writer, const CanRecord& record) {
+  if (record.fd == 1) return true;
+  writer.line.clear();
+  trc11_append_record(writer.line, writer.next_number++, offset_ms(writer, record), record);
   if (!write_line(writer)) {
     DIAG(LOG_ERROR, "Could not write CAN data");
     return false;
@@ -104,18 +238,51 @@ const char* trc21_type(const CanRecord& record) {
 }  // namespace
 
 //       1         0.000 DT 1     0123 Rx 8    11 22 33 44 55 66 77 88
-bool trc21_write_frame(TrcWriter& writer, const CanRecord& record) {
-  SmallString& line = writer.line;
-  line.clear();
-  auto number = static_cast<long long>(writer.next_number++);
+void trc21_append_record_plain(SmallString& line, int64_t number, double offset_ms,
+                               const CanRecord& record) {
   small_string_format_append(line,
                              record.extended == 1 ? "%7lld %13.3f %s %d %08X %s %d"
                                                   : "%7lld %13.3f %s %d     %04X %s %d",
-                             number, offset_ms(writer, record), trc21_type(record), record.bus,
-                             record.id, direction(record), record.length);
+                             static_cast<long long>(number), offset_ms, trc21_type(record),
+                             record.bus, record.id, direction(record), record.length);
   line.append(StrView(record.length < 10 ? "    " : "   "));
   if (record.rtr == 0) append_data(line, record);
   line.append("\n", 1);
+}
+
+void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
+                         const CanRecord& record) {
+  char text[line_room];
+  char* out = text;
+  if (number >= 0 && record.data.size() <= 8) {
+    out = put_decimal(out, static_cast<uint64_t>(number), 7);
+    *out++ = ' ';
+    out = put_fixed<3>(out, offset_ms, 13);
+  }
+  if (out == nullptr || out == text) {
+    trc21_append_record_plain(line, number, offset_ms, record);
+    return;
+  }
+  *out++ = ' ';
+  std::memcpy(out, trc21_type(record), 2);
+  out += 2;
+  *out++ = ' ';
+  out = put_decimal(out, record.bus, 1);
+  out = record.extended == 1 ? put_text(out, " ") : put_text(out, "     ");
+  out = put_hex(out, record.id, record.extended == 1 ? 8 : 4);
+  *out++ = ' ';
+  out = put_text(out, record.tx != 0 ? "Tx" : "Rx");
+  *out++ = ' ';
+  out = put_decimal(out, record.length, 1);
+  out = record.length < 10 ? put_text(out, "    ") : put_text(out, "   ");
+  if (record.rtr == 0) out = put_data(out, record);
+  *out++ = '\n';
+  line.append(text, out - text);
+}
+
+bool trc21_write_frame(TrcWriter& writer, const CanRecord& record) {
+  writer.line.clear();
+  trc21_append_record(writer.line, writer.next_number++, offset_ms(writer, record), record);
   return write_line(writer);
 }
 
