@@ -91,11 +91,22 @@ inline unsigned digits_value(const char* text, int count) {
   return value;
 }
 
+// Whether eight bytes are all decimal digits: each has the high half 3 and a low half that
+// adding 6 does not carry out of.
+inline bool eight_digits(const char* text) {
+  constexpr uint64_t high_halves = 0xF0F0F0F0F0F0F0F0ULL, threes = 0x3030303030303030ULL;
+  uint64_t v;
+  std::memcpy(&v, text, sizeof v);
+  return (v & high_halves) == threes && ((v + 0x0606060606060606ULL) & high_halves) == threes;
+}
+
 }  // namespace
 
 double composed_time(HourCache& cache, const char* composed) {
-  for (int i = 0; i < TIME_DIGITS; ++i) {
-    if (static_cast<unsigned>(composed[i] - '0') >= 10u) return composed_time_plain(composed);
+  static_assert(TIME_DIGITS == 17);
+  if (!eight_digits(composed) || !eight_digits(composed + 8) ||
+      static_cast<unsigned>(composed[16] - '0') >= 10u) {
+    return composed_time_plain(composed);
   }
   if (!cache.valid || std::memcmp(cache.key, composed, sizeof cache.key) != 0) {
     unsigned year = digits_value(composed, 4);

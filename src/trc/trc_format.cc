@@ -100,6 +100,10 @@ char* put_padded(char* out, const char* first, const char* end, int width) {
 }
 
 char* put_decimal(char* out, uint64_t value, int width) {
+  if (value < 10 && width <= 1) {  // the bus and the length, nearly always
+    *out = static_cast<char>('0' + value);
+    return out + 1;
+  }
   char digits[24];
   char* end = digits + sizeof digits;
   return put_padded(out, digits_before(end, value), end, width);
@@ -191,9 +195,11 @@ void trc11_append_record_plain(SmallString& line, int64_t number, double offset_
 
 void trc11_append_record(SmallString& line, int64_t number, double offset_ms,
                          const CanRecord& record) {
-  char text[line_room];
+  // Written straight into the line's spare room.
+  char* text = line.reserve(line.size() + line_room);
+  if (text != nullptr) text += line.size();
   char* out = text;
-  if (number >= 0 && record.data.size() <= 8) {
+  if (text != nullptr && number >= 0 && record.data.size() <= 8) {
     out = put_decimal(out, static_cast<uint64_t>(number), 6);
     out = put_text(out, ") ");
     out = put_fixed<1>(out, offset_ms, 11);
@@ -211,7 +217,7 @@ void trc11_append_record(SmallString& line, int64_t number, double offset_ms,
   out = put_text(out, "  ");
   out = record.rtr != 0 ? put_text(out, "RTR") : put_data(out, record);
   *out++ = '\n';
-  line.append(text, out - text);
+  line.extend(out - text);
 }
 
 bool trc11_write_frame(TrcWriter& writer, const CanRecord& record) {
@@ -252,9 +258,11 @@ void trc21_append_record_plain(SmallString& line, int64_t number, double offset_
 
 void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
                          const CanRecord& record) {
-  char text[line_room];
+  // Written straight into the line's spare room.
+  char* text = line.reserve(line.size() + line_room);
+  if (text != nullptr) text += line.size();
   char* out = text;
-  if (number >= 0 && record.data.size() <= 8) {
+  if (text != nullptr && number >= 0 && record.data.size() <= 8) {
     out = put_decimal(out, static_cast<uint64_t>(number), 7);
     *out++ = ' ';
     out = put_fixed<3>(out, offset_ms, 13);
@@ -277,7 +285,7 @@ void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
   out = record.length < 10 ? put_text(out, "    ") : put_text(out, "   ");
   if (record.rtr == 0) out = put_data(out, record);
   *out++ = '\n';
-  line.append(text, out - text);
+  line.extend(out - text);
 }
 
 bool trc21_write_frame(TrcWriter& writer, const CanRecord& record) {
