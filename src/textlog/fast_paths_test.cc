@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -67,6 +68,51 @@ TEST(LineReading, BufferedScanGivesWhatByteReadsGive) {
     Lines fast = read_all(*buffered, read_text_line);
     ASSERT_EQ(fast, plain) << "text of " << text.size() << " bytes, buffer " << size
                            << ", reads fail from " << fail_from;
+  }
+}
+
+// The records of a text log as the reader hands them out, with the stream's end state.
+std::vector<std::string> records_of(ByteStream& stream) {
+  std::vector<std::string> out;
+  auto reader = text_log_open(&stream);
+  if (!reader) return {"not opened"};
+  text_log_rewind(*reader);
+  CanRecord r;
+  while (text_log_next(*reader, r)) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%.3f %u %d%d %u:", r.timestamp, r.id, r.extended, r.tx,
+                  r.length);
+    out.push_back(text + std::string(r.data.data(), static_cast<size_t>(r.data.size())));
+  }
+  out.push_back(reader->failed ? "failed" : "ended");
+  return out;
+}
+
+TEST(LineReading, BufferedReaderHandsOutWhatTheUnbufferedOneDoes) {
+  std::mt19937 rng(13);
+  const std::string header =
+      "# Logger ID: 1\r\n# Session No.: 1\n# Split No.: 1\n# Time: 20170307T113006\n"
+      "# Time format: 3\n# Value separator: \";\"\n# Time separator: \":\"\n"
+      "Timestamp;Type;ID;Length;Data\r\n";
+  for (int i = 0; i < 2000; ++i) {
+    std::string text = header;
+    int lines = static_cast<int>(rng() % 40);
+    for (int n = 0; n < lines; ++n) {
+      char line[64];
+      std::snprintf(line, sizeof line, "11:%02u:%02u.%03u;%u;%X;%u;", 30 + n / 10, n % 60,
+                    static_cast<unsigned>(rng() % 1000), static_cast<unsigned>(rng() % 10),
+                    static_cast<unsigned>(rng()), static_cast<unsigned>(rng() % 12));
+      text += line;
+      text += random_text(rng).substr(0, rng() % 40);  // data, and whatever follows
+      text += rng() % 3 ? "\n" : "\r\n";
+    }
+    int64_t fail_from = i % 5 == 0 ? static_cast<int64_t>(rng() % (text.size() + 1)) : -1;
+    MemoryStream plain(text);
+    plain.fail_reads_from = fail_from;
+    MemoryStream inner(text);
+    inner.fail_reads_from = fail_from;
+    auto buffered = buffered_stream_open(inner, 1 + rng() % (i % 2 ? 64 : 100000));
+    ASSERT_EQ(records_of(*buffered), records_of(plain)) << "log " << i;
   }
 }
 
