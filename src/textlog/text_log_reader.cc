@@ -20,6 +20,7 @@ size_t text_length(char* line, size_t stored) {
 }
 
 // Sixteen bytes compared at once; GCC and Clang map this onto the machine's vector compares.
+// Reading the halves back as integers puts the first byte lowest: little-endian machines.
 using Bytes16 = unsigned char __attribute__((vector_size(16)));
 
 // The index of the first line feed, carriage return or zero byte among n bytes, or n.
