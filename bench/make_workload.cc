@@ -1,12 +1,12 @@
 // Writes benchmark inputs:
 //   velmarch_workload FRAMES clock|full [SEED]        one text log on standard output
 //   velmarch_workload --tree FOLDER FILES FRAMES      FILES small logs, 100 to a folder
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "bench/workload.h"
 
@@ -26,10 +26,10 @@ bool parse_count(const char* text, uint64_t& value) {
 }
 
 int write_tree(const std::string& folder, uint64_t files, uint64_t frames) {
-  ::mkdir(folder.c_str(), 0777);
+  std::error_code error;
   for (uint64_t i = 0; i < files; ++i) {
     std::string sub = folder + "/d" + std::to_string(i / 100);
-    if (i % 100 == 0) ::mkdir(sub.c_str(), 0777);
+    if (i % 100 == 0) std::filesystem::create_directories(sub, error);
     std::string name = sub + "/log" + std::to_string(i) + ".txt";
     std::FILE* out = std::fopen(name.c_str(), "wb");
     // Each file its own session, so none is skipped as a repeat of the one before.
