@@ -132,6 +132,7 @@ bool MemoryFolderRoot::stat(StrView full_path, PathStatus& status) {
 
 void MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
   std::string folder = relative(full_path);
+  if (fail_list.count(folder)) return;
   std::string lead = folder.empty() ? "" : folder + "/";
   auto take = [&](const std::string& path, PathStatus status) {
     if (path.size() <= lead.size() || path.compare(0, lead.size(), lead) != 0) return;

@@ -33,6 +33,9 @@ class MemoryFolderRoot final : public FolderRoot {
 
   // Relative paths whose operation fails. A failed close still ends the stream, as fclose does.
   std::set<std::string> fail_stat, fail_open, fail_remove, fail_close, fail_make_directory;
+  /// Relative paths of folders that cannot be enumerated: like the platform's, their listing
+  /// comes back empty.
+  std::set<std::string> fail_list;
   /// Relative path of an input whose reads fail from this offset on.
   std::map<std::string, int64_t> fail_reads_from;
   /// Relative path of an output that accepts this many bytes, then writes come up short.
