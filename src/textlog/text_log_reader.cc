@@ -28,6 +28,13 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
   line[stored] = '\0';
   // The line is the text up to the first zero byte, which the file itself may hold.
   const void* zero = std::memchr(line, '\0', stored);
+  if (zero == line && stored > 0) {
+    // Only a read that stores nothing ends the file. A line that starts with a zero byte
+    // reads as a line without text, as a bare line feed does; the lines after it still count.
+    line[0] = '\n';
+    line[1] = '\0';
+    return 1;
+  }
   return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - line) : stored;
 }
 
