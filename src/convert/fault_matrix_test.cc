@@ -103,9 +103,8 @@ TEST(FaultMatrix, EveryFaultFailsCleanlyAndKeepsTheInput) {
       {"input cannot be removed", [](MemoryFolderRoot& fs) { fs.fail_remove.insert(kInput); },
        TRC_VERSION_2_1, {"E Could not remove input file after conversion: logs/a.txt"}, 0, true,
        Trace::whole},
-      // A folder that cannot be enumerated reads as empty, silently.
       {"folder cannot be listed", [](MemoryFolderRoot& fs) { fs.fail_list.insert("logs"); },
-       TRC_VERSION_2_1, {}, 0, true, Trace::none},
+       TRC_VERSION_2_1, {"E Could not list folder logs"}, 129, true, Trace::none},
   };
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.name);
