@@ -63,22 +63,40 @@ int64_t header_bytes(int32_t version) {
 TEST(FaultMatrix, EveryFaultFailsCleanlyAndKeepsTheInput) {
   const std::string failed = "E Error during conversion of logs/a.txt";
   const Fault faults[] = {
-      {"output cannot be opened", [](MemoryFolderRoot& fs) { fs.fail_open.insert(kOutput); },
+      {"output cannot be opened",
+       [](MemoryFolderRoot& fs) { fs.fail_open.insert(kOutput); },
        TRC_VERSION_2_1,
        {"E Could not open output file for CAN: logs_out/a.trc", "E Error on new file", failed},
-       8, true, Trace::none},
+       8,
+       true,
+       Trace::none},
       {"disk full in the header",
-       [](MemoryFolderRoot& fs) { fs.write_budget[kOutput] = 20; }, TRC_VERSION_2_1,
-       {"E Could not write CAN header", failed}, 8, true, Trace::none},
+       [](MemoryFolderRoot& fs) { fs.write_budget[kOutput] = 20; },
+       TRC_VERSION_2_1,
+       {"E Could not write CAN header", failed},
+       8,
+       true,
+       Trace::none},
       {"disk full in the records, 2.1",
        [](MemoryFolderRoot& fs) { fs.write_budget[kOutput] = header_bytes(2) + 70; },
-       TRC_VERSION_2_1, {failed}, 8, true, Trace::none},
+       TRC_VERSION_2_1,
+       {failed},
+       8,
+       true,
+       Trace::none},
       {"disk full in the records, 1.1",
        [](MemoryFolderRoot& fs) { fs.write_budget[kOutput] = header_bytes(1) + 70; },
-       TRC_VERSION_1_1, {"E Could not write CAN data", failed}, 8, true, Trace::none},
-      {"output cannot be closed", [](MemoryFolderRoot& fs) { fs.fail_close.insert(kOutput); },
+       TRC_VERSION_1_1,
+       {"E Could not write CAN data", failed},
+       8,
+       true,
+       Trace::none},
+      {"output cannot be closed",
+       [](MemoryFolderRoot& fs) { fs.fail_close.insert(kOutput); },
        TRC_VERSION_2_1,
-       {"E Could not close CAN file", "E Error during end file callback", failed}, 8, true,
+       {"E Could not close CAN file", "E Error during end file callback", failed},
+       8,
+       true,
        Trace::none},
       // Left behind, and said so; the fake's writes land at once, so here it is whole.
       {"output can be neither closed nor removed",
@@ -89,22 +107,40 @@ TEST(FaultMatrix, EveryFaultFailsCleanlyAndKeepsTheInput) {
        TRC_VERSION_2_1,
        {"E Could not close CAN file", "E Could not remove CAN file",
         "E Error during end file callback", failed},
-       8, true, Trace::whole},
-      {"input cannot be closed", [](MemoryFolderRoot& fs) { fs.fail_close.insert(kInput); },
-       TRC_VERSION_2_1, {"E Could not close input file after conversion: logs/a.txt", failed}, 8,
-       true, Trace::whole},
+       8,
+       true,
+       Trace::whole},
+      {"input cannot be closed",
+       [](MemoryFolderRoot& fs) { fs.fail_close.insert(kInput); },
+       TRC_VERSION_2_1,
+       {"E Could not close input file after conversion: logs/a.txt", failed},
+       8,
+       true,
+       Trace::whole},
       // The writer is not told why the frames stopped: what was read before the error stays.
       {"input read error in the middle",
        [](MemoryFolderRoot& fs) {
          fs.fail_reads_from[kInput] = static_cast<int64_t>(std::string(kLog).find("11:05:53.135"));
        },
-       TRC_VERSION_2_1, {"E Could not read input file logs/a.txt", failed}, 8, true,
+       TRC_VERSION_2_1,
+       {"E Could not read input file logs/a.txt", failed},
+       8,
+       true,
        Trace::partial},
-      {"input cannot be removed", [](MemoryFolderRoot& fs) { fs.fail_remove.insert(kInput); },
-       TRC_VERSION_2_1, {"E Could not remove input file after conversion: logs/a.txt"}, 0, true,
+      {"input cannot be removed",
+       [](MemoryFolderRoot& fs) { fs.fail_remove.insert(kInput); },
+       TRC_VERSION_2_1,
+       {"E Could not remove input file after conversion: logs/a.txt"},
+       0,
+       true,
        Trace::whole},
-      {"folder cannot be listed", [](MemoryFolderRoot& fs) { fs.fail_list.insert("logs"); },
-       TRC_VERSION_2_1, {"E Could not list folder logs"}, 129, true, Trace::none},
+      {"folder cannot be listed",
+       [](MemoryFolderRoot& fs) { fs.fail_list.insert("logs"); },
+       TRC_VERSION_2_1,
+       {"E Could not list folder logs"},
+       129,
+       true,
+       Trace::none},
   };
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.name);
@@ -124,8 +160,8 @@ TEST(FaultMatrix, EveryFaultFailsCleanlyAndKeepsTheInput) {
     EXPECT_EQ(log, fault.log);
     EXPECT_EQ(status, fault.status);
     EXPECT_EQ(fs.has_file(kInput), fault.input_kept);
-    std::string whole = read_test_data(fault.version == TRC_VERSION_1_1 ? "example_v1_1.trc"
-                                                                        : "example_v2_1.trc");
+    std::string whole =
+        read_test_data(fault.version == TRC_VERSION_1_1 ? "example_v1_1.trc" : "example_v2_1.trc");
     switch (fault.trace) {
       case Trace::none:
         EXPECT_FALSE(fs.has_file(kOutput)) << fs.file(kOutput);

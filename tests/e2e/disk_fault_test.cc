@@ -31,10 +31,14 @@ TEST_F(DiskFull, RefusedWriteFailsTheFileKeepsTheInputAndLeavesNoTrace) {
   } cases[] = {
       // Past the stdio buffer the write itself fails: 2.1 has no message of its own.
       {"records, 2.1", "version2", 600, {"E Error during conversion of a.txt"}},
-      {"records, 1.1", "version1", 600,
+      {"records, 1.1",
+       "version1",
+       600,
        {"E Could not write CAN data", "E Error during conversion of a.txt"}},
       // A trace that fits the buffer reaches the disk only when it is closed.
-      {"close", "version2", 20,
+      {"close",
+       "version2",
+       20,
        {"E Could not close CAN file", "E Error during end file callback",
         "E Error during conversion of a.txt"}},
   };

@@ -16,7 +16,8 @@ namespace {
 
 const char* const kFirst = "11:05:53.123;0;123;8;1122334455667788";
 const char* const kSecond = "11:05:53.135;9;18FF1234;3;010203";
-const char* const kFirstTrace = "      1         0.000 DT 1     0123 Rx 8    11 22 33 44 55 66 77 88";
+const char* const kFirstTrace =
+    "      1         0.000 DT 1     0123 Rx 8    11 22 33 44 55 66 77 88";
 const char* const kSecondTrace = "      2        12.000 DT 1 18FF1234 Tx 3    01 02 03";
 
 std::string log_with(const std::string& middle, int session = 1) {
@@ -64,9 +65,9 @@ TEST_F(Hostile, UnreadableContentFailsTheFileAndKeepsIt) {
     write(c.name, c.content);
     RunResult result = run({"-d", c.name});
     EXPECT_EQ(result.status, 8);
-    EXPECT_EQ(result.log, (std::vector<std::string>{"E Could not open log",
-                                                    std::string("E Error during conversion of ") +
-                                                        c.name}));
+    EXPECT_EQ(result.log,
+              (std::vector<std::string>{"E Could not open log",
+                                        std::string("E Error during conversion of ") + c.name}));
     EXPECT_EQ(read(c.name), c.content);
   }
   EXPECT_EQ(tree().size(), 4u);  // the inputs, nothing else
@@ -110,8 +111,8 @@ TEST_F(Hostile, HugeLinesAndHeadersConvert) {
   write("tall_header.txt", header + tall);
   RunResult result = run({"long_line.txt", "tall_header.txt"});
   EXPECT_EQ(result.status, 0) << result.raw_err;
-  EXPECT_EQ(result.log, std::vector<std::string>{
-                            "W Skipping non-increasing timestamp: 1729163153.123000"});
+  EXPECT_EQ(result.log,
+            std::vector<std::string>{"W Skipping non-increasing timestamp: 1729163153.123000"});
   std::vector<std::string> lines = lines_of(read("long_line.trc"));
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[3], kFirstTrace);
@@ -254,9 +255,9 @@ TEST_F(Hostile, OutputDirectoryInsideTheInputFolder) {
   EXPECT_EQ(result.status, 0) << result.raw_err;
   EXPECT_TRUE(result.log.empty()) << result.raw_err;
   EXPECT_EQ(tree(), (std::vector<std::string>{
-                        "logs/", "logs/a.txt", "logs/out/", "logs/out/logs/",
-                        "logs/out/logs/a.trc", "logs/out/logs/z/", "logs/out/logs/z/b.trc",
-                        "logs/out/logs_out/", "logs/out/logs_out/a.trc", "logs/out/logs_out/z/",
+                        "logs/", "logs/a.txt", "logs/out/", "logs/out/logs/", "logs/out/logs/a.trc",
+                        "logs/out/logs/z/", "logs/out/logs/z/b.trc", "logs/out/logs_out/",
+                        "logs/out/logs_out/a.trc", "logs/out/logs_out/z/",
                         "logs/out/logs_out/z/b.trc", "logs/z/", "logs/z/b.txt"}));
 }
 

@@ -28,7 +28,9 @@ Frame frame_at(long long i, long long ms) {
   return f;
 }
 
-unsigned char byte_of(long long i, int k) { return static_cast<unsigned char>((i * 31 + k) & 0xFF); }
+unsigned char byte_of(long long i, int k) {
+  return static_cast<unsigned char>((i * 31 + k) & 0xFF);
+}
 
 // 11:05:53.123 plus the frame's offset, on the logger's 24-hour clock.
 int text_line(char* out, long long i, const Frame& f) {
@@ -41,10 +43,12 @@ int text_line(char* out, long long i, const Frame& f) {
 }
 
 int trace_line(char* out, long long i, const Frame& f) {
-  int n = std::snprintf(out, 128,
-                        f.extended ? "%7lld %13.3f DT 1 %08X %s %d    " : "%7lld %13.3f DT 1     %04X %s %d    ",
-                        i + 1, static_cast<double>(f.ms), f.id, f.tx ? "Tx" : "Rx", f.length);
-  for (int k = 0; k < f.length; ++k) n += std::snprintf(out + n, 8, k ? " %02X" : "%02X", byte_of(i, k));
+  int n = std::snprintf(
+      out, 128,
+      f.extended ? "%7lld %13.3f DT 1 %08X %s %d    " : "%7lld %13.3f DT 1     %04X %s %d    ",
+      i + 1, static_cast<double>(f.ms), f.id, f.tx ? "Tx" : "Rx", f.length);
+  for (int k = 0; k < f.length; ++k)
+    n += std::snprintf(out + n, 8, k ? " %02X" : "%02X", byte_of(i, k));
   out[n++] = '\n';
   out[n] = '\0';
   return n;
