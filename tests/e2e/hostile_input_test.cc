@@ -220,7 +220,7 @@ TEST_F(Hostile, FifoAndDevicesNamedLikeLogsAreNotOpened) {
   }
   EXPECT_TRUE(exists("logs/pipe.txt"));
   EXPECT_TRUE(exists("logs/zero.txt"));
-  EXPECT_EQ(tree().size(), 7u);  // logs/, the four specials, logs_out/ and the one trace
+  EXPECT_EQ(tree().size(), 7u);  // logs/, the FIFO and the three links, logs_out/ and the one trace
 }
 
 TEST_F(Hostile, InputGivenTwice) {
