@@ -229,6 +229,7 @@ TEST_F(ConvertToTrc, WriterFailuresKeepTheInput) {
   out.write_budget["a.trc"] = 100;
   job->previous_file = TraceFileInfo{};
   EXPECT_EQ(convert("a"), 8);
+  EXPECT_FALSE(out.has_file("a.trc"));  // a cut trace is not left behind
   EXPECT_TRUE(in.has_file("a.txt"));
 
   out.write_budget.clear();
@@ -237,6 +238,7 @@ TEST_F(ConvertToTrc, WriterFailuresKeepTheInput) {
   EXPECT_EQ(convert("a"), 8);
   EXPECT_TRUE(logged("Could not close CAN file"));
   EXPECT_TRUE(logged("Error during end file callback"));
+  EXPECT_FALSE(out.has_file("a.trc"));
   EXPECT_TRUE(in.has_file("a.txt"));
 }
 

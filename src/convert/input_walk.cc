@@ -82,8 +82,12 @@ int convert_entry(ConversionJob& job, StrView input, StrView output,
     descent.push_back({status.device, status.inode});
   }
   DirEntryMap entries;
-  folder_root_list(job.input_root, input, entries);
   int result = EXIT_OK;
+  // Passing over a folder that cannot be read would report its files as converted.
+  if (!folder_root_list(job.input_root, input, entries)) {
+    DIAG(LOG_ERROR, "Could not list folder %.*s", STR_VIEW_ARG(input));
+    result = EXIT_INTERNAL;
+  }
   for (const auto& [name, entry] : entries) {
     SmallString child_input = child_path(input, name.view());
     SmallString child_output = child_path(output, name.view());

@@ -32,7 +32,7 @@ class PlatformFolderRoot final : public FolderRoot {
 
   bool stat(StrView full_path, PathStatus& status) override { return stat_path(full_path, status); }
 
-  void list(StrView full_path, DirEntryMap& entries) override {
+  bool list(StrView full_path, DirEntryMap& entries) override {
     struct Listing {
       StrView folder;
       DirEntryMap* entries;
@@ -56,8 +56,8 @@ class PlatformFolderRoot final : public FolderRoot {
       self->entries->emplace(std::move(key), status);
     };
     SmallString folder;
-    if (!copy_terminated(full_path, folder)) return;
-    platform_list_directory(folder.c_str(), on_name, &listing);
+    if (!copy_terminated(full_path, folder)) return false;
+    return platform_list_directory(folder.c_str(), on_name, &listing);
   }
 
   bool make_directory(StrView full_path) override {
@@ -139,10 +139,10 @@ bool folder_root_stat(FolderRoot* root, StrView relative, PathStatus* status) {
   return append_full_path(*root, relative, full) && root->stat(full.view(), *status);
 }
 
-void folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries) {
-  if (root == nullptr) return;
+bool folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries) {
+  if (root == nullptr) return false;
   SmallString full;
-  if (append_full_path(*root, relative, full)) root->list(full.view(), entries);
+  return append_full_path(*root, relative, full) && root->list(full.view(), entries);
 }
 
 bool folder_root_ensure_directory(FolderRoot* root, StrView relative) {

@@ -48,7 +48,8 @@ class FolderRoot {
   const SmallString& root() const { return root_; }
 
   virtual bool stat(StrView /*full_path*/, PathStatus& /*status*/) { return false; }
-  virtual void list(StrView /*full_path*/, DirEntryMap& /*entries*/) {}
+  /// False when the folder could not be enumerated; the entries then stay as they were.
+  virtual bool list(StrView /*full_path*/, DirEntryMap& /*entries*/) { return true; }
   virtual bool make_directory(StrView /*full_path*/) { return false; }
   virtual bool remove(StrView /*full_path*/) { return false; }
   virtual std::unique_ptr<ByteStream> open(StrView /*full_path*/, uint32_t /*flags*/) {
@@ -67,7 +68,8 @@ void folder_root_release(std::unique_ptr<FolderRoot>& root);
 /// of exactly ".." is refused: nothing is appended.
 void folder_root_full_path(const FolderRoot& root, StrView relative, SmallString& out);
 bool folder_root_stat(FolderRoot* root, StrView relative, PathStatus* status);
-void folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries);
+/// Fills entries with the folder's files and sub-folders; false when it cannot be enumerated.
+bool folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries);
 bool folder_root_ensure_directory(FolderRoot* root, StrView relative);
 /// Ensures every folder of the relative path, outermost first; stops at the first failure.
 bool folder_root_make_directories(FolderRoot* root, StrView relative);

@@ -78,7 +78,7 @@ TEST(FolderRootOperations, WithoutRootAnswerFailure) {
   PathStatus status;
   DirEntryMap entries;
   EXPECT_FALSE(folder_root_stat(nullptr, "a", &status));
-  folder_root_list(nullptr, "a", entries);
+  EXPECT_FALSE(folder_root_list(nullptr, "a", entries));
   EXPECT_TRUE(entries.empty());
   EXPECT_FALSE(folder_root_ensure_directory(nullptr, "a"));
   EXPECT_FALSE(folder_root_make_directories(nullptr, "a"));
@@ -141,7 +141,7 @@ TEST_F(PlatformFolderRootTest, ListingIsInByteOrderWithOnlyFilesAndFolders) {
   std::filesystem::create_symlink(dir.at("gone"), dir.at("broken"));
   std::filesystem::create_symlink(dir.at("a.txt"), dir.at("link"));
   DirEntryMap entries;
-  folder_root_list(root.get(), "", entries);
+  EXPECT_TRUE(folder_root_list(root.get(), "", entries));
   std::vector<std::string> names;
   for (const auto& [name, status] : entries) names.emplace_back(name.view());
   EXPECT_EQ(names, (std::vector<std::string>{"B.txt", "a.txt", "a0", "link", "sub"}));
@@ -153,8 +153,9 @@ TEST_F(PlatformFolderRootTest, ListingIsInByteOrderWithOnlyFilesAndFolders) {
   EXPECT_EQ(entries.at(SmallString(StrView("sub"))).size, 0);
 
   DirEntryMap none;
-  folder_root_list(root.get(), "missing", none);
-  folder_root_list(root.get(), "a.txt", none);
+  // What cannot be enumerated says so, and lists nothing.
+  EXPECT_FALSE(folder_root_list(root.get(), "missing", none));
+  EXPECT_FALSE(folder_root_list(root.get(), "a.txt", none));
   EXPECT_TRUE(none.empty());
 }
 

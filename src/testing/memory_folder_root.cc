@@ -130,8 +130,9 @@ bool MemoryFolderRoot::stat(StrView full_path, PathStatus& status) {
   return true;
 }
 
-void MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
+bool MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
   std::string folder = relative(full_path);
+  if (fail_list.count(folder) || !is_directory(folder)) return false;
   std::string lead = folder.empty() ? "" : folder + "/";
   auto take = [&](const std::string& path, PathStatus status) {
     if (path.size() <= lead.size() || path.compare(0, lead.size(), lead) != 0) return;
@@ -144,6 +145,7 @@ void MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
     take(path, PathStatus{PATH_FILE, static_cast<int64_t>(content.size())});
   }
   for (const auto& path : directories_) take(path, PathStatus{PATH_DIRECTORY, 0});
+  return true;
 }
 
 bool MemoryFolderRoot::make_directory(StrView full_path) {

@@ -26,13 +26,15 @@ class MemoryFolderRoot final : public FolderRoot {
   std::string file(const std::string& path) const;
 
   bool stat(StrView full_path, PathStatus& status) override;
-  void list(StrView full_path, DirEntryMap& entries) override;
+  bool list(StrView full_path, DirEntryMap& entries) override;
   bool make_directory(StrView full_path) override;
   bool remove(StrView full_path) override;
   std::unique_ptr<ByteStream> open(StrView full_path, uint32_t flags) override;
 
   // Relative paths whose operation fails. A failed close still ends the stream, as fclose does.
   std::set<std::string> fail_stat, fail_open, fail_remove, fail_close, fail_make_directory;
+  /// Relative paths of folders that cannot be enumerated.
+  std::set<std::string> fail_list;
   /// Relative path of an input whose reads fail from this offset on.
   std::map<std::string, int64_t> fail_reads_from;
   /// Relative path of an output that accepts this many bytes, then writes come up short.

@@ -12,11 +12,17 @@ namespace velmarch {
 
 namespace {
 
-// The text up to the first zero byte, which the file itself may hold.
-size_t text_length(char* line, size_t stored) {
+// The line is the text up to its first zero byte (text), which the file itself may hold.
+size_t line_length(char* line, size_t stored, size_t text) {
   line[stored] = '\0';
-  const void* zero = std::memchr(line, '\0', stored);
-  return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - line) : stored;
+  if (text == 0 && stored > 0) {
+    // Only a read that stores nothing ends the file. A line that starts with a zero byte
+    // reads as a line without text, as a bare line feed does; the lines after it still count.
+    line[0] = '\n';
+    line[1] = '\0';
+    return 1;
+  }
+  return text;
 }
 
 // Sixteen bytes compared at once; GCC and Clang map this onto the machine's vector compares.
@@ -58,7 +64,10 @@ size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed) {
     }
     if (c != '\r') line[stored++] = c;
   }
-  return text_length(line, stored);
+  const void* zero = std::memchr(line, '\0', stored);
+  return line_length(line, stored,
+                     zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - line)
+                                     : stored);
 }
 
 size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
@@ -98,8 +107,7 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
     available -= static_cast<int64_t>(plain + 1);
     if (available == 0) available = stream.peek_buffered(&window);
   }
-  line[stored] = '\0';
-  return first_zero < stored ? first_zero : stored;
+  return line_length(line, stored, first_zero < stored ? first_zero : stored);
 }
 
 namespace {

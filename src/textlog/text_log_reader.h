@@ -50,6 +50,7 @@ struct TextLogReader {
 /// Reads the next line into a buffer of TEXT_LINE_BUFFER bytes: at most TEXT_LINE_MAX
 /// characters, carriage returns dropped, the line feed kept; the rest of a longer line is the
 /// next line. Answers the length of the text up to the first zero byte; 0 means no more lines.
+/// A line that starts with a zero byte comes back as a bare line feed.
 /// A read that answers an error ends the line and sets failed.
 size_t read_text_line(ByteStream& stream, char* line, bool& failed);
 /// The same, one read call per byte: what read_text_line does for an unbuffered stream.

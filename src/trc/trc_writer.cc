@@ -40,6 +40,7 @@ bool TrcWriter::new_file(const TraceFileInfo& info, bool /*continuation*/) {
   path.append(info.output_path.view());
   path.append(StrView(".trc"));
   opened_ = false;
+  write_failed_ = false;
   stream = folder_root_open(output_root, path.view(), OPEN_WRITE | 4);
   if (!stream) {
     DIAG(LOG_ERROR, "Could not open output file for CAN: %s", path.c_str());
@@ -56,10 +57,17 @@ bool TrcWriter::frame(const CanRecord& record) {
   if (record.kind != 1 && record.kind != 2) return true;
   if (!header_written) {
     start_time = record.timestamp;
-    if (!write_header(*this)) return false;
+    if (!write_header(*this)) {
+      write_failed_ = true;
+      return false;
+    }
     header_written = true;
   }
-  return write_frame(*this, record);
+  if (!write_frame(*this, record)) {
+    write_failed_ = true;
+    return false;
+  }
+  return true;
 }
 
 bool TrcWriter::end_file(const TraceFileInfo& /*info*/) {
@@ -75,7 +83,10 @@ bool TrcWriter::end_file(const TraceFileInfo& /*info*/) {
   // belongs to somebody else.
   if (!opened_) return result;
   opened_ = false;
-  if (header_written && next_number != 1) return result;
+  // A trace cut short by a failed write or close could pass for a whole one: it goes too. The
+  // input is kept, so nothing is lost.
+  bool whole = result && !write_failed_;
+  if (whole && header_written && next_number != 1) return result;
   if (!folder_root_remove(output_root, path.view())) {
     DIAG(LOG_ERROR, "Could not remove CAN file");
     return false;

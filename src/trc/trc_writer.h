@@ -15,7 +15,7 @@ inline constexpr int32_t TRC_VERSION_2_1 = 2;
 
 /// Writes every input file as a ".trc" file of one version under the output root: the header at
 /// the first frame, one line per frame, and the file removed again when no record line was
-/// written.
+/// written, or when a write or the close failed.
 class TrcWriter final : public TraceSink {
  public:
   bool frame(const CanRecord& record) override;
@@ -36,6 +36,8 @@ class TrcWriter final : public TraceSink {
   // Whether new_file opened the current output: only an output this writer created may be
   // removed again.
   bool opened_ = false;
+  // A header or record line of the current output did not go out whole.
+  bool write_failed_ = false;
 };
 
 /// Null for any version but TRC_VERSION_1_1 and TRC_VERSION_2_1, or when memory runs out.

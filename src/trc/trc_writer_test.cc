@@ -201,18 +201,29 @@ TEST_F(TrcWriterFailures, HeaderWriteFailureRemovesTheFile) {
   EXPECT_FALSE(root.has_file("short.trc"));
 }
 
-TEST_F(TrcWriterFailures, RecordWriteFailureKeepsWhatWasWritten) {
+// A trace cut short looks like a whole one to whoever reads it next: it is removed, and the
+// input, which the job keeps, still holds every frame.
+TEST_F(TrcWriterFailures, RecordWriteFailureRemovesThePartialFile) {
   std::string full = read_test_data("example_v1_1.trc");
   root.write_budget["cut.trc"] = static_cast<int64_t>(full.find("     2)"));
-  bool ended = false;
+  bool ended = true;
   std::string log = run(TRC_VERSION_1_1, "cut", &ended);
   EXPECT_NE(log.find(" E Could not write CAN data\n"), std::string::npos);
-  EXPECT_EQ(root.file("cut.trc"), full.substr(0, full.find("     2)")));
+  EXPECT_TRUE(ended);  // the removal worked; frame already said the file failed
+  EXPECT_FALSE(root.has_file("cut.trc"));
+  EXPECT_EQ(root.files_removed, std::vector<std::string>{"cut.trc"});
 
   root.write_budget["cut2.trc"] = 100;
   log = run(TRC_VERSION_2_1, "cut2", &ended);
   EXPECT_EQ(log.find("Could not write CAN data"), std::string::npos);  // 2.1 says nothing itself
-  EXPECT_TRUE(root.has_file("cut2.trc"));
+  EXPECT_FALSE(root.has_file("cut2.trc"));
+
+  // When the partial file cannot be removed either, end_file says so.
+  root.write_budget["stuck.trc"] = 100;
+  root.fail_remove.insert("stuck.trc");
+  log = run(TRC_VERSION_2_1, "stuck", &ended);
+  EXPECT_NE(log.find(" E Could not remove CAN file\n"), std::string::npos);
+  EXPECT_FALSE(ended);
 }
 
 TEST_F(TrcWriterFailures, CloseAndRemoveFailuresAreReported) {
@@ -221,6 +232,7 @@ TEST_F(TrcWriterFailures, CloseAndRemoveFailuresAreReported) {
   std::string log = run(TRC_VERSION_2_1, "noclose", &ended);
   EXPECT_NE(log.find(" E Could not close CAN file\n"), std::string::npos);
   EXPECT_FALSE(ended);
+  EXPECT_FALSE(root.has_file("noclose.trc"));  // unflushed data may be missing from it
 
   auto writer = make(TRC_VERSION_2_1);
   root.fail_remove.insert("stuck.trc");

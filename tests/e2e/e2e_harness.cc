@@ -1,11 +1,13 @@
 #include "e2e_harness.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,7 +41,7 @@ std::string slurp(const std::string& file) {
 
 }  // namespace
 
-RunResult Scratch::run(const std::vector<std::string>& arguments) {
+RunResult Scratch::run(const std::vector<std::string>& arguments, long long file_size_limit) {
   std::string out_file = dir_ + "/../" + fs::path(dir_).filename().string() + ".out";
   std::string err_file = dir_ + "/../" + fs::path(dir_).filename().string() + ".err";
   pid_t child = fork();
@@ -49,6 +51,13 @@ RunResult Scratch::run(const std::vector<std::string>& arguments) {
     int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);
     dup2(err, 2);
+    alarm(time_limit_);
+    if (file_size_limit >= 0) {
+      // An ignored signal stays ignored across exec; the limit is inherited.
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>("velmarch"));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));

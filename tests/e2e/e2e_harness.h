@@ -22,8 +22,9 @@ class Scratch : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  /// Runs velmarch with the arguments in the scratch folder.
-  RunResult run(const std::vector<std::string>& arguments);
+  /// Runs velmarch with the arguments in the scratch folder. A file size limit (bytes, >= 0)
+  /// applies to the run with SIGXFSZ ignored, so that a write past it fails with EFBIG.
+  RunResult run(const std::vector<std::string>& arguments, long long file_size_limit = -1);
 
   std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
   void write(const std::string& relative, const std::string& content);
@@ -34,6 +35,8 @@ class Scratch : public ::testing::Test {
   std::vector<std::string> tree() const;
 
   std::string dir_;
+  /// Seconds a run may take before SIGALRM ends it: a hang fails the test instead of the suite.
+  unsigned time_limit_ = 60;
 };
 
 /// A valid text log: the full header block, separator ";", then the lines given.
