@@ -47,7 +47,8 @@ Identity compare_with_previous(const TraceFileInfo& previous, const TraceFileInf
 
 // Feeds the records to the sink until either ends; false when the sink refused one or the
 // input could not be read whole, which must not pass for the end of the file.
-bool feed_frames(ConversionJob& job, TextLogReader& reader, StrView input_path) {
+bool feed_frames(ConversionJob& job, TextLogReader& reader, StrView input_path,
+                 TraceFileInfo& info) {
   text_log_rewind(reader);
   CanRecord record;
   while (text_log_next(reader, record)) {
@@ -55,6 +56,7 @@ bool feed_frames(ConversionJob& job, TextLogReader& reader, StrView input_path) 
   }
   if (text_log_failed(reader)) {
     DIAG(LOG_ERROR, "Could not read input file %.*s", STR_VIEW_ARG(input_path));
+    info.input_cut_short = true;
     return false;
   }
   return true;
@@ -107,7 +109,7 @@ uint8_t job_convert_file(ConversionJob& job, StrView input_path, StrView output_
   bool ok = job.sink->new_file(info, identity.continuation);
   if (!ok) {
     DIAG(LOG_ERROR, "Error on new file");
-  } else if (!feed_frames(job, reader, input_path)) {
+  } else if (!feed_frames(job, reader, input_path, info)) {
     ok = false;
   }
   if (!job.sink->end_file(info)) {

@@ -15,6 +15,9 @@ struct TraceFileInfo {
   double header_time = 0;   // seconds since 1970
   uint32_t session_no = 0;
   uint32_t split_no = 0;
+  /// Set before end_file when the input could not be read to its end: the frames the sink got
+  /// are only the first part of the file.
+  bool input_cut_short = false;
 };
 
 /// Receives the frames of one input file at a time: new_file, frames, end_file. The base

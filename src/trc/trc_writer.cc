@@ -70,7 +70,7 @@ bool TrcWriter::frame(const CanRecord& record) {
   return true;
 }
 
-bool TrcWriter::end_file(const TraceFileInfo& /*info*/) {
+bool TrcWriter::end_file(const TraceFileInfo& info) {
   bool result = true;
   if (stream) {
     if (byte_stream_close(stream) != 0) {
@@ -83,9 +83,9 @@ bool TrcWriter::end_file(const TraceFileInfo& /*info*/) {
   // belongs to somebody else.
   if (!opened_) return result;
   opened_ = false;
-  // A trace cut short by a failed write or close could pass for a whole one: it goes too. The
-  // input is kept, so nothing is lost.
-  bool whole = result && !write_failed_;
+  // A trace cut short by a failed write or close, or by an input that could not be read to its
+  // end, could pass for a whole one: it goes too. The input is kept, so nothing is lost.
+  bool whole = result && !write_failed_ && !info.input_cut_short;
   if (whole && header_written && next_number != 1) return result;
   if (!folder_root_remove(output_root, path.view())) {
     DIAG(LOG_ERROR, "Could not remove CAN file");
