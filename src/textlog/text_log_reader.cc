@@ -29,12 +29,15 @@ size_t line_length(char* line, size_t stored, size_t text) {
 // Reading the halves back as integers puts the first byte lowest: little-endian machines.
 using Bytes16 = unsigned char __attribute__((vector_size(16)));
 
-// The index of the first line feed, carriage return or zero byte among n bytes, or n.
-size_t find_line_break(const unsigned char* bytes, size_t n) {
+// Copies bytes to out up to the first line feed, carriage return or zero byte among n bytes
+// and answers its index, or n when there is none. Copying whole blocks as they are scanned
+// beats a separate copy of a few dozen bytes; out has room for n bytes.
+size_t copy_to_line_break(const unsigned char* bytes, size_t n, char* out) {
   size_t i = 0;
   for (; i + 16 <= n; i += 16) {
     Bytes16 v;
     std::memcpy(&v, bytes + i, sizeof v);
+    std::memcpy(out + i, &v, sizeof v);
     Bytes16 found = (v == 0) | (v == '\n') | (v == '\r');
     uint64_t half[2];
     std::memcpy(half, &found, sizeof half);
@@ -42,7 +45,9 @@ size_t find_line_break(const unsigned char* bytes, size_t n) {
     if (half[1] != 0) return i + 8 + static_cast<size_t>(__builtin_ctzll(half[1]) >> 3);
   }
   for (; i < n; ++i) {
-    if (bytes[i] == '\n' || bytes[i] == '\r' || bytes[i] == '\0') return i;
+    unsigned char c = bytes[i];
+    if (c == '\n' || c == '\r' || c == '\0') return i;
+    out[i] = static_cast<char>(c);
   }
   return n;
 }
@@ -85,8 +90,7 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
     }
     size_t span = static_cast<size_t>(TEXT_LINE_MAX) - stored;
     if (static_cast<uint64_t>(available) < span) span = static_cast<size_t>(available);
-    size_t plain = find_line_break(window, span);
-    std::memcpy(line + stored, window, plain);
+    size_t plain = copy_to_line_break(window, span, line + stored);
     stored += plain;
     if (plain == span) {
       stream.consume_buffered(plain);
