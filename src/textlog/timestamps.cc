@@ -133,12 +133,14 @@ double composed_time(HourCache& cache, const char* composed) {
 }
 
 void column_timestamp(TextLogReader& reader, const char* field, CanRecord& record) {
-  char composed[TIME_DIGITS + 1];
-  std::memcpy(composed, reader.time_base, TIME_DIGITS);
-  composed[TIME_DIGITS] = '\0';
-  char digits[TIME_DIGITS];
+  // Copies of a fixed size compile to a few moves; the room past the composition takes what
+  // the last one carries beyond the digits kept.
+  char digits[TIME_DIGITS] = {};
   int n = keep_digits(reader, field, TIMESTAMP_FIELD_MAX, digits);
-  std::memcpy(composed + TIME_DIGITS - n, digits, static_cast<size_t>(n));
+  char composed[2 * TIME_DIGITS + 1];
+  std::memcpy(composed, reader.time_base, TIME_DIGITS);
+  std::memcpy(composed + TIME_DIGITS - n, digits, TIME_DIGITS);
+  composed[TIME_DIGITS] = '\0';
 
   double value = composed_time(reader.hour_cache, composed);
   value += reader.rollover_total;

@@ -91,11 +91,18 @@ char* digits_before(char* end, uint64_t value) {
   return end;
 }
 
+// Digits are made in a buffer that ends digits_end bytes in, so that put_padded may always
+// copy a whole digit_copy bytes, which compiles to two moves.
+constexpr int digit_copy = 24;
+constexpr int digits_end = 32;
+constexpr int digit_room = digits_end + digit_copy;
+
 // Copies the text from first to end right-aligned in width, as printf pads; answers the end.
+// Writes up to digit_copy bytes past the answer.
 char* put_padded(char* out, const char* first, const char* end, int width) {
   auto n = static_cast<int>(end - first);
   for (int i = n; i < width; ++i) *out++ = ' ';
-  std::memcpy(out, first, static_cast<size_t>(n));
+  std::memcpy(out, first, digit_copy);
   return out + n;
 }
 
@@ -104,8 +111,8 @@ char* put_decimal(char* out, uint64_t value, int width) {
     *out = static_cast<char>('0' + value);
     return out + 1;
   }
-  char digits[24];
-  char* end = digits + sizeof digits;
+  char digits[digit_room];
+  char* end = digits + digits_end;
   return put_padded(out, digits_before(end, value), end, width);
 }
 
@@ -124,8 +131,8 @@ char* put_fixed(char* out, double value, int width) {
   double margin = scaled * 1e-15 + 1e-12;
   if (past_tie <= margin || past_tie >= 1 - margin) return nullptr;
 
-  char digits[32];
-  char* end = digits + sizeof digits;
+  char digits[digit_room];
+  char* end = digits + digits_end;
   char* first = end;
   uint64_t fraction = units % unit;
   for (int i = 0; i < Decimals; ++i) {

@@ -27,7 +27,7 @@ void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
 /// Writes value as "%<width>.<decimals>f" does, for 1 to 3 decimals, and answers the length;
 /// answers 0 and leaves the rounding to the C formatter when the value is negative, not
 /// finite, very large, or so close to halfway between two outputs that it might round either
-/// way. out has room for 40 characters.
+/// way. out has room for width + 24 characters.
 int format_fixed_by_hand(char* out, double value, int width, int decimals);
 
 /// Appends the day count since 1899-12-30 of a time in seconds since 1970, as ";$STARTTIME="
