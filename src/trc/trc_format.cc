@@ -159,6 +159,12 @@ char* put_text(char* out, const char (&text)[N]) {
   return out + N - 1;
 }
 
+// The two letters of a direction or a 2.1 type.
+char* put_two(char* out, const char* letters) {
+  std::memcpy(out, letters, 2);
+  return out + 2;
+}
+
 // The data bytes as uppercase hex pairs with a blank between them.
 char* put_data(char* out, const CanRecord& record) {
   static const char digits[] = "0123456789ABCDEF";
@@ -216,7 +222,7 @@ void trc11_append_record(SmallString& line, int64_t number, double offset_ms,
     return;
   }
   *out++ = ' ';
-  out = put_text(out, record.tx != 0 ? "Tx" : "Rx");
+  out = put_two(out, direction(record));
   out = record.extended == 1 ? put_text(out, "    ") : put_text(out, "        ");
   out = put_hex(out, record.id, record.extended == 1 ? 8 : 4);
   *out++ = ' ';
@@ -279,14 +285,13 @@ void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
     return;
   }
   *out++ = ' ';
-  std::memcpy(out, trc21_type(record), 2);
-  out += 2;
+  out = put_two(out, trc21_type(record));
   *out++ = ' ';
   out = put_decimal(out, record.bus, 1);
   out = record.extended == 1 ? put_text(out, " ") : put_text(out, "     ");
   out = put_hex(out, record.id, record.extended == 1 ? 8 : 4);
   *out++ = ' ';
-  out = put_text(out, record.tx != 0 ? "Tx" : "Rx");
+  out = put_two(out, direction(record));
   *out++ = ' ';
   out = put_decimal(out, record.length, 1);
   out = record.length < 10 ? put_text(out, "    ") : put_text(out, "   ");
