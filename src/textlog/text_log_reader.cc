@@ -94,7 +94,7 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
     stored += plain;
     if (plain == span) {
       stream.consume_buffered(plain);
-      available = stream.peek_buffered(&window);
+      if (stored < static_cast<size_t>(TEXT_LINE_MAX)) available = stream.peek_buffered(&window);
       continue;
     }
     unsigned char c = window[plain];
