@@ -11,3 +11,13 @@ if(ENABLE_SANITIZERS)
     -Wno-maybe-uninitialized)
   target_link_options(velmarch_warnings INTERFACE -fsanitize=address,undefined)
 endif()
+if(BUILD_FUZZERS)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "BUILD_FUZZERS needs clang: configure with CC=clang CXX=clang++")
+  endif()
+  # Coverage feedback for libFuzzer in every object; the fuzzer executables add its main.
+  target_compile_options(velmarch_warnings INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+    -fno-omit-frame-pointer)
+  target_link_options(velmarch_warnings INTERFACE -fsanitize=address,undefined)
+endif()

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config git libargtable2-dev libstb-dev libgtest-dev libgmock-dev
-  python3-can libbenchmark-dev time)
+  python3-can libbenchmark-dev time valgrind clang libclang-rt-dev)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

@@ -10,7 +10,7 @@
 
 namespace velmarch {
 
-class TextLogReader;
+struct TextLogReader;
 
 /// Converts the inputs of a run through one sink. Borrows the roots, the flags and the sink;
 /// owns only the reader of the file being converted and the identity of the last accepted file.

@@ -39,11 +39,22 @@ std::string slurp(const std::string& file) {
   return content.str();
 }
 
+// VELMARCH_E2E_WRAPPER, split at blanks, runs in front of the binary: a memory checker, for
+// example "valgrind --error-exitcode=99 --leak-check=full".
+std::vector<std::string> wrapper_command() {
+  std::vector<std::string> words;
+  const char* wrapper = std::getenv("VELMARCH_E2E_WRAPPER");
+  std::istringstream text(wrapper != nullptr ? wrapper : "");
+  for (std::string word; text >> word;) words.push_back(word);
+  return words;
+}
+
 }  // namespace
 
 RunResult Scratch::run(const std::vector<std::string>& arguments, long long file_size_limit) {
   std::string out_file = dir_ + "/../" + fs::path(dir_).filename().string() + ".out";
   std::string err_file = dir_ + "/../" + fs::path(dir_).filename().string() + ".err";
+  std::vector<std::string> wrapper = wrapper_command();
   pid_t child = fork();
   if (child == 0) {
     if (chdir(dir_.c_str()) != 0) _exit(127);
@@ -59,10 +70,15 @@ RunResult Scratch::run(const std::vector<std::string>& arguments, long long file
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>("velmarch"));
+    for (auto& word : wrapper) argv.push_back(word.data());
+    argv.push_back(const_cast<char*>(wrapper.empty() ? "velmarch" : VELMARCH_BINARY));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    execv(VELMARCH_BINARY, argv.data());
+    if (wrapper.empty()) {
+      execv(VELMARCH_BINARY, argv.data());
+    } else {
+      execvp(argv[0], argv.data());
+    }
     _exit(127);
   }
   RunResult result;
@@ -71,6 +87,7 @@ RunResult Scratch::run(const std::vector<std::string>& arguments, long long file
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
   result.out = slurp(out_file);
   result.raw_err = slurp(err_file);
+  EXPECT_NE(result.status, MEMORY_CHECKER_STATUS) << "memory checker report:\n" << result.raw_err;
   std::remove(out_file.c_str());
   std::remove(err_file.c_str());
   static const std::regex prefix(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d +\d+ +\d+ )");

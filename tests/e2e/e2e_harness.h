@@ -7,6 +7,10 @@
 
 namespace e2e {
 
+/// The status the sanitizer and valgrind runs make a checked process end with when it reports
+/// anything; no run of velmarch itself ends with it.
+inline constexpr int MEMORY_CHECKER_STATUS = 99;
+
 struct RunResult {
   int status = -1;
   std::string out;
