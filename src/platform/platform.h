@@ -55,10 +55,6 @@ bool platform_change_directory(const char* path);
 /// in place by a unique suffix; false when no folder was made.
 bool platform_make_temp_directory(char* name_template);
 
-/// A hint that a large buffer is about to be filled and read once, front to back: where the
-/// system offers it, the buffer is backed by large pages, which take far fewer faults.
-void platform_advise_large_buffer(void* memory, size_t size);
-
 /// Inverse of gmtime: normalises out-of-range fields; -1 when the time cannot be represented.
 time_t platform_utc_to_time(struct tm* fields);
 /// The calendar time as UTC, false when it cannot be broken down.

@@ -3,14 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/platform.h"
-
 namespace velmarch {
-
-namespace {
-// From this size on, a buffer (a whole input, by default) is worth backing with large pages.
-constexpr uint64_t large_buffer = 4 << 20;
-}  // namespace
 
 std::unique_ptr<ByteStream> BufferedStream::create(ByteStream* inner, bool owns_inner,
                                                    uint64_t size) {
@@ -19,9 +12,6 @@ std::unique_ptr<ByteStream> BufferedStream::create(ByteStream* inner, bool owns_
   if (capacity < size || capacity > SIZE_MAX - sizeof(BufferedStream)) return nullptr;
   void* memory = ::operator new(sizeof(BufferedStream) + capacity, std::nothrow);
   if (memory == nullptr) return nullptr;
-  if (capacity >= large_buffer) {
-    platform_advise_large_buffer(memory, sizeof(BufferedStream) + capacity);
-  }
   return std::unique_ptr<ByteStream>(new (memory) BufferedStream(inner, owns_inner, capacity));
 }
 

@@ -1,6 +1,5 @@
 #include <dirent.h>
 #include <strings.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -88,13 +87,5 @@ bool platform_time_to_utc(time_t value, struct tm* fields) {
 time_t platform_local_to_time(struct tm* fields) { return mktime(fields); }
 
 int platform_compare_ignoring_case(const char* a, const char* b) { return strcasecmp(a, b); }
-
-void platform_advise_large_buffer(void* memory, size_t size) {
-  // Only whole pages inside the buffer may be advised.
-  constexpr uintptr_t page = 4096;
-  auto first = (reinterpret_cast<uintptr_t>(memory) + page - 1) & ~(page - 1);
-  auto end = (reinterpret_cast<uintptr_t>(memory) + size) & ~(page - 1);
-  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-}
 
 }  // namespace velmarch
