@@ -9,13 +9,16 @@ bytes=$(stat -c %s "$input")
 
 median() {  # command...: median wall seconds of $runs runs
   for ((i = 0; i < runs; i++)); do
-    /usr/bin/time -o "$work/time" -f "%e" "$@" >/dev/null 2>&1 || true
-    tail -1 "$work/time"
+    sync
+    start=$EPOCHREALTIME
+    "$@" >/dev/null 2>&1 || true
+    end=$EPOCHREALTIME
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f\n", b - a }'
   done | sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'
 }
 line() {
   awk -v name="$1" -v frames="$frames" -v bytes="$bytes" -v t="$2" 'BEGIN {
-    printf "%-34s %8.3f s %8.2f M frames/s %8.1f MB/s\n", name, t, frames / t / 1e6,
+    printf "%-34s %8.4f s %8.2f M frames/s %8.1f MB/s\n", name, t, frames / t / 1e6,
            bytes / t / 1e6 }'
 }
 

@@ -27,18 +27,26 @@ done
 
 work=${BENCH_DIR:-$(mktemp -d /tmp/velmarch-bench.XXXXXX)}
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/out"
-
-# Runs a command $runs times; prints "median_seconds max_rss_kib".
+# Runs a command $runs times, each with a new, empty output folder in place of the argument
+# @OUT@; prints "median_seconds max_rss_kib". Outputs are deleted only after the last run:
+# ext4 makes new files slow while it still steps over inodes freed moments ago.
 measure() {
-  local times=() rss=0 line
+  local times=() rss=0 start end out args
   for ((i = 0; i < runs; i++)); do
-    rm -rf "$work/out" && mkdir -p "$work/out"
-    /usr/bin/time -o "$work/time" -f "%e %M" "$@" >/dev/null 2>&1 || true
-    line=$(tail -1 "$work/time")
-    times+=("${line% *}")
-    ((${line#* } > rss)) && rss=${line#* }
+    out=$work/runs/$i
+    mkdir -p "$out"
+    args=("${@/#@OUT@/$out}")
+    sync  # the last run's trace is on disk, not still being written back during this one
+    # Wall time to the microsecond from bash's clock; GNU time only for the peak memory.
+    start=$EPOCHREALTIME
+    /usr/bin/time -o "$work/time" -f "%M" "${args[@]}" >/dev/null 2>&1 || true
+    end=$EPOCHREALTIME
+    times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')")
+    local peak
+    peak=$(tail -1 "$work/time")
+    ((peak > rss)) && rss=$peak
   done
+  rm -rf "$work/runs"
   printf '%s\n' "${times[@]}" | sort -n | awk -v rss="$rss" \
     '{ t[NR] = $1 } END { printf "%s %d\n", t[int((NR + 1) / 2)], rss }'
 }
@@ -46,7 +54,7 @@ measure() {
 report() {  # name frames bytes median rss
   awk -v name="$1" -v frames="$2" -v bytes="$3" -v t="$4" -v rss="$5" 'BEGIN {
     if (t <= 0) t = 0.005  # below what GNU time resolves
-    printf "%-34s %8.3f s %8.2f M frames/s %8.1f MB/s %8.1f MiB peak\n",
+    printf "%-34s %8.4f s %8.2f M frames/s %8.1f MB/s %8.1f MiB peak\n",
            name, t, frames / t / 1e6, bytes / t / 1e6, rss / 1024 }'
 }
 
@@ -59,7 +67,7 @@ for frames in "${sizes[@]}"; do
     bytes=$(stat -c %s "$input")
     for format in version2 version1; do
       for buffer in default 65536; do
-        args=(-O "$work/out" --trace-format "$format")
+        args=(-O @OUT@ --trace-format "$format")
         [ "$buffer" = default ] || args+=(--buffer "$buffer")
         read -r t rss < <(measure "$velmarch" "${args[@]}" "$input")
         report "$((frames / 1000000))M $style $format buffer=$buffer" "$frames" "$bytes" "$t" "$rss"
@@ -75,7 +83,7 @@ done
 files=10000
 ((quick)) && files=1000
 "$workload" --tree "$work/tree" "$files" 100
-read -r t rss < <(measure "$velmarch" -O "$work/out" "$work/tree")
+read -r t rss < <(measure "$velmarch" -O @OUT@ "$work/tree")
 awk -v files="$files" -v t="$t" -v rss="$rss" 'BEGIN {
   if (t <= 0) t = 0.005
   printf "%-34s %8.3f s %8.0f files/s %29.1f MiB peak\n", files " files of 100 frames", t,
