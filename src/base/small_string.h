@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/str_view.h"
+#include "platform/printf_format.h"
 
 namespace velmarch {
 
@@ -64,16 +65,16 @@ void small_string_insert(SmallString& s, int64_t i, const void* source, int64_t 
 
 /// Appends through the C library's printf; answers the number of characters appended.
 int small_string_printf_append(SmallString& s, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+    VELMARCH_PRINTF_FORMAT(2, 3);
 /// Replaces the content through the C library's printf; answers the length now held.
 int small_string_printf_assign(SmallString& s, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+    VELMARCH_PRINTF_FORMAT(2, 3);
 
 /// Appends through stb_sprintf, straight into the spare capacity, with a second pass only when
 /// the first did not fit. Answers the start of the appended text; null when nothing was appended
 /// or memory ran out.
 char* small_string_format_append(SmallString& s, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+    VELMARCH_PRINTF_FORMAT(2, 3);
 
 /// Appends two hex digits per byte, separated by separator unless it is NUL; uppercase digits
 /// only when uppercase is exactly 1.

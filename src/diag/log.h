@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstddef>
 
+#include "platform/printf_format.h"
+
 namespace velmarch {
 
 enum LogLevel : int {
@@ -24,7 +26,7 @@ inline bool log_enabled(int level) { return log_output_level <= level; }
 /// Writes one line to standard error: local time, process and thread ids, level tag, message.
 /// It writes whatever it is given: callers filter with DIAG so that nothing is formatted for a
 /// message that would not be written.
-void log_message(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void log_message(int level, const char* format, ...) VELMARCH_PRINTF_FORMAT(2, 3);
 
 /// The line log_message would write, composed into line (at least LOG_LINE_MAX + 1 bytes) with
 /// the given prefix fields; answers its length, line feed included.

@@ -1,0 +1,119 @@
+#include <direct.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace velmarch {
+
+PlatformLocalTime platform_local_time() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return {now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+long platform_process_id() { return static_cast<long>(GetCurrentProcessId()); }
+
+long platform_thread_id() { return static_cast<long>(GetCurrentThreadId()); }
+
+void platform_write_stderr(const char* bytes, size_t count) {
+  // Straight to the handle: the C runtime's text mode would turn each LF into CR LF.
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes, static_cast<DWORD>(count), &written, nullptr);
+}
+
+FILE* platform_file_open(const char* name, const char* mode) {
+  return _fsopen(name, mode, _SH_DENYNO);
+}
+
+int platform_file_seek(FILE* file, int64_t offset, int origin) {
+  return _fseeki64(file, offset, origin);
+}
+
+int64_t platform_file_tell(FILE* file) { return _ftelli64(file); }
+
+int platform_stat(const char* path, PlatformFileStatus* status) {
+  // _stat64 refuses a folder written with a trailing "/", except a drive's root ("C:/").
+  std::string name(path);
+  size_t n = name.size();
+  if (n > 1 && (name[n - 1] == '/' || name[n - 1] == '\\') && !(n == 3 && name[1] == ':')) {
+    name.pop_back();
+  }
+  struct _stat64 info{};
+  if (_stat64(name.c_str(), &info) != 0) return errno;
+  if ((info.st_mode & _S_IFMT) == _S_IFREG) {
+    status->kind = PlatformFileKind::regular;
+  } else if ((info.st_mode & _S_IFMT) == _S_IFDIR) {
+    status->kind = PlatformFileKind::directory;
+  } else {
+    status->kind = PlatformFileKind::other;
+  }
+  status->size = static_cast<int64_t>(info.st_size);
+  // The C runtime gives no file identity (st_ino is always 0): the walk's link-loop guard
+  // treats zeros as unknown.
+  status->device = 0;
+  status->inode = 0;
+  return 0;
+}
+
+bool platform_list_directory(const char* path, void (*on_name)(void* context, const char* name),
+                             void* context) {
+  std::string pattern(path);
+  if (!pattern.empty() && pattern.back() != '/' && pattern.back() != '\\') pattern += '/';
+  pattern += '*';
+  struct __finddata64_t entry{};
+  intptr_t handle = _findfirst64(pattern.c_str(), &entry);
+  if (handle == -1) return false;
+  do {
+    on_name(context, entry.name);
+  } while (_findnext64(handle, &entry) == 0);
+  _findclose(handle);
+  return true;
+}
+
+bool platform_make_directory(const char* path) { return _mkdir(path) == 0; }
+
+bool platform_remove(const char* path) { return std::remove(path) == 0; }
+
+bool platform_current_directory(char* buffer, size_t size) {
+  return _getcwd(buffer, static_cast<int>(size)) != nullptr;
+}
+
+bool platform_change_directory(const char* path) { return _chdir(path) == 0; }
+
+bool platform_make_temp_directory(char* name_template) {
+  size_t n = std::strlen(name_template);
+  if (n < 6) return false;
+  std::string base(name_template, n - 6);
+  // _mktemp_s picks names that exist nowhere yet; a race with another process is retried.
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = base + "XXXXXX";
+    if (_mktemp_s(candidate.data(), candidate.size() + 1) != 0) return false;
+    if (_mkdir(candidate.c_str()) == 0) {
+      std::memcpy(name_template, candidate.data(), n);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+time_t platform_utc_to_time(struct tm* fields) { return _mkgmtime(fields); }
+
+bool platform_time_to_utc(time_t value, struct tm* fields) {
+  return gmtime_s(fields, &value) == 0;
+}
+
+time_t platform_local_to_time(struct tm* fields) { return mktime(fields); }
+
+int platform_compare_ignoring_case(const char* a, const char* b) { return _stricmp(a, b); }
+
+}  // namespace velmarch
