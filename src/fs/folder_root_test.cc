@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "testing/memory_folder_root.h"
 #include "testing/temp_dir.h"
 
@@ -119,7 +120,10 @@ TEST_F(PlatformFolderRootTest, StatTellsKindsSizesAndIdentity) {
   ASSERT_TRUE(folder_root_stat(root.get(), "f.txt", &status));
   EXPECT_EQ(status.kind, PATH_FILE);
   EXPECT_EQ(status.size, 5);
-  EXPECT_NE(status.inode, 0u);
+  // Windows' C runtime gives no file identity.
+  if (std::string(platform_name()) == "posix") {
+    EXPECT_NE(status.inode, 0u);
+  }
   ASSERT_TRUE(folder_root_stat(root.get(), "", &status));
   EXPECT_EQ(status.kind, PATH_DIRECTORY);
   EXPECT_EQ(status.size, 0);
@@ -138,17 +142,26 @@ TEST_F(PlatformFolderRootTest, ListingIsInByteOrderWithOnlyFilesAndFolders) {
   dir.write_file("B.txt", "22");
   dir.write_file("a0", "333");
   dir.make_directory("sub");
-  std::filesystem::create_symlink(dir.at("gone"), dir.at("broken"));
-  std::filesystem::create_symlink(dir.at("a.txt"), dir.at("link"));
+  // Windows lists names without regard to case and has no links here; the order must be
+  // bytewise all the same.
+  bool links = std::string(platform_name()) == "posix";
+  if (links) {
+    std::filesystem::create_symlink(dir.at("gone"), dir.at("broken"));
+    std::filesystem::create_symlink(dir.at("a.txt"), dir.at("link"));
+  }
   DirEntryMap entries;
   EXPECT_TRUE(folder_root_list(root.get(), "", entries));
   std::vector<std::string> names;
   for (const auto& [name, status] : entries) names.emplace_back(name.view());
-  EXPECT_EQ(names, (std::vector<std::string>{"B.txt", "a.txt", "a0", "link", "sub"}));
+  if (links) {
+    EXPECT_EQ(names, (std::vector<std::string>{"B.txt", "a.txt", "a0", "link", "sub"}));
+    EXPECT_EQ(entries.at(SmallString(StrView("link"))).kind, PATH_FILE);
+  } else {
+    EXPECT_EQ(names, (std::vector<std::string>{"B.txt", "a.txt", "a0", "sub"}));
+  }
   EXPECT_EQ(entries.at(SmallString(StrView("B.txt"))).size, 2);
   EXPECT_EQ(entries.at(SmallString(StrView("a0"))).kind, PATH_FILE);
   EXPECT_EQ(entries.at(SmallString(StrView("a0"))).size, 3);
-  EXPECT_EQ(entries.at(SmallString(StrView("link"))).kind, PATH_FILE);
   EXPECT_EQ(entries.at(SmallString(StrView("sub"))).kind, PATH_DIRECTORY);
   EXPECT_EQ(entries.at(SmallString(StrView("sub"))).size, 0);
 
@@ -195,6 +208,7 @@ TEST_F(PlatformFolderRootTest, OpenChoosesTheModeFromTheLowTwoBits) {
   EXPECT_EQ(byte_stream_write(*in, "x", 1), -2);
   EXPECT_EQ(folder_root_open(root.get(), "missing", 7), nullptr);
 
+  in.reset();  // Windows removes no open file
   EXPECT_TRUE(folder_root_remove(root.get(), "new"));
   EXPECT_FALSE(folder_root_remove(root.get(), "new"));
 }

@@ -10,6 +10,9 @@
 
 namespace velmarch {
 
+/// "posix" or "windows": for the few tests whose machine behaves differently.
+const char* platform_name();
+
 struct PlatformLocalTime {
   int month;  // 1..12
   int day;
@@ -61,6 +64,9 @@ time_t platform_utc_to_time(struct tm* fields);
 bool platform_time_to_utc(time_t value, struct tm* fields);
 /// Local time of the machine's zone, as mktime.
 time_t platform_local_to_time(struct tm* fields);
+
+/// Sets the TZ variable (unsets it for null) and makes the time functions read it again.
+void platform_set_time_zone(const char* zone);
 
 /// Compares ASCII letters without regard to case.
 int platform_compare_ignoring_case(const char* a, const char* b);

@@ -160,17 +160,11 @@ TEST(HeaderTime, ConvertedAsLocalStandardTime) {
 TEST(HeaderTime, InUtcZone) {
   const char* saved = std::getenv("TZ");
   std::string old = saved != nullptr ? saved : "";
-  setenv("TZ", "UTC", 1);
-  tzset();
+  platform_set_time_zone("UTC");
   LogHeader h = header_line("# Time: 20170307T113006\n");
   // A scan that stops early leaves the later fields 0.
   LogHeader partial = header_line("# Time: 20170307 113006\n");
-  if (saved != nullptr) {
-    setenv("TZ", old.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
+  platform_set_time_zone(saved != nullptr ? old.c_str() : nullptr);
   EXPECT_EQ(h.header_time, 1488886206.0);
   EXPECT_EQ(partial.header_time, 1488844800.0);  // 2017-03-07 00:00:00
   EXPECT_STREQ(partial.time_text, "20170307 113006");

@@ -21,7 +21,7 @@ inline int digit_value(unsigned char c, int base) {
 
 }  // namespace
 
-int scan_unsigned(const char* text, int width, int base, unsigned long* value, const char** end) {
+int scan_unsigned(const char* text, int width, int base, uint64_t* value, const char** end) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   while (is_space(*p)) ++p;
   if (*p == '\0') return -1;
@@ -43,22 +43,23 @@ int scan_unsigned(const char* text, int width, int base, unsigned long* value, c
       if (left > 0) --left;
     }
   }
-  unsigned long magnitude = 0;
+  uint64_t magnitude = 0;
   bool overflow = false;
-  const auto ubase = static_cast<unsigned long>(base);
+  const auto ubase = static_cast<uint64_t>(base);
   while (left != 0) {
     int d = digit_value(*p, base);
     if (d < 0) break;
-    const auto ud = static_cast<unsigned long>(d);
-    if (magnitude > (ULONG_MAX - ud) / ubase) overflow = true;
+    const auto ud = static_cast<uint64_t>(d);
+    if (magnitude > (UINT64_MAX - ud) / ubase) overflow = true;
     magnitude = magnitude * ubase + ud;
     digits = true;
     ++p;
     if (left > 0) --left;
   }
   if (!digits) return 0;
-  // strtoul: an out-of-range magnitude gives ULONG_MAX whatever the sign; a minus negates.
-  *value = overflow ? ULONG_MAX : negative ? 0UL - magnitude : magnitude;
+  // strtoul with a 64-bit unsigned long, as on 64-bit Linux, on every platform: an
+  // out-of-range magnitude gives the maximum whatever the sign; a minus negates.
+  *value = overflow ? UINT64_MAX : negative ? 0 - magnitude : magnitude;
   *end = reinterpret_cast<const char*>(p);
   return 1;
 }
@@ -67,7 +68,7 @@ int scan_time_fields(const char* text, unsigned fields[7]) {
   static constexpr int widths[7] = {4, 2, 2, 2, 2, 2, 3};
   const char* p = text;
   for (int i = 0; i < 7; ++i) {
-    unsigned long v;
+    uint64_t v;
     int r = scan_unsigned(p, widths[i], 10, &v, &p);
     if (r != 1) return i == 0 ? r : i;
     fields[i] = static_cast<unsigned>(v);

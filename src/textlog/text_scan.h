@@ -1,7 +1,8 @@
 #pragma once
 
 // Integer scanning for the record lines, the hot path of every conversion. Each routine gives
-// exactly the result of the C library's sscanf with the format it names, for every input
+// exactly the result of 64-bit Linux's sscanf with the format it names, for every input
+// and on every platform
 // (text_scan_test.cc compares both on many generated fields), without sscanf's per-call setup.
 
 #include <cstdint>
@@ -14,7 +15,7 @@ namespace velmarch {
 /// converted as strtoul does. Answers 1 with *value and *end (the first character not consumed)
 /// set, 0 when no number could be read, or -1 when the text held only white space (sscanf's
 /// EOF); on 0 and -1 nothing is written.
-int scan_unsigned(const char* text, int width, int base, unsigned long* value, const char** end);
+int scan_unsigned(const char* text, int width, int base, uint64_t* value, const char** end);
 
 /// The value of each byte as a hex digit, or -1. A table: data bytes are random, and the
 /// branches of a digit-or-letter test would be mispredicted half of the time.
@@ -49,7 +50,7 @@ inline bool scan_hex_u32(const char* text, uint32_t* value) {
       return true;
     }
   }
-  unsigned long v;
+  uint64_t v;
   const char* end;
   if (scan_unsigned(text, 0, 16, &v, &end) != 1) return false;
   *value = static_cast<uint32_t>(v);
@@ -63,7 +64,7 @@ inline bool scan_decimal_u8(const char* text, uint8_t* value) {
     *value = static_cast<uint8_t>(p[0] - '0');
     return true;
   }
-  unsigned long v;
+  uint64_t v;
   const char* end;
   if (scan_unsigned(text, 0, 10, &v, &end) != 1) return false;
   *value = static_cast<uint8_t>(v);
@@ -79,7 +80,7 @@ inline bool scan_hex_pair(const char* text, uint8_t* value) {
     *value = static_cast<uint8_t>(high << 4 | low);
     return true;
   }
-  unsigned long v;
+  uint64_t v;
   const char* end;
   if (scan_unsigned(text, 2, 16, &v, &end) != 1) return false;
   *value = static_cast<uint8_t>(v);

@@ -6,6 +6,8 @@
 #include <random>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace velmarch {
 namespace {
 
@@ -17,6 +19,10 @@ const std::string alphabet = " \t\n\v\f\r+-00xX0123456789abcdefABCDEFgGzT:;.\x80
 // and past eight digits come up often.
 const std::string mostly_hex = "0123456789abcdefABCDEF0123456789ABCDEF;\n x";
 
+// The reference is the sscanf of 64-bit Linux; other C libraries read overflowing or signed
+// fields their own way.
+bool reference_at_hand() { return std::string(platform_name()) == "posix"; }
+
 std::string random_field(std::mt19937& rng, size_t max_length, const std::string& letters) {
   std::uniform_int_distribution<size_t> length(0, max_length);
   std::uniform_int_distribution<size_t> pick(0, letters.size() - 1);
@@ -26,6 +32,7 @@ std::string random_field(std::mt19937& rng, size_t max_length, const std::string
 }
 
 TEST(TextScan, HexU32MatchesSscanf) {
+  if (!reference_at_hand()) GTEST_SKIP() << "needs the sscanf of 64-bit Linux";
   std::mt19937 rng(1);
   for (int i = 0; i < 200000; ++i) {
     std::string s = random_field(rng, i % 2 ? 10 : 24, i % 3 ? alphabet : mostly_hex);
@@ -38,6 +45,7 @@ TEST(TextScan, HexU32MatchesSscanf) {
 }
 
 TEST(TextScan, DecimalU8MatchesSscanf) {
+  if (!reference_at_hand()) GTEST_SKIP() << "needs the sscanf of 64-bit Linux";
   std::mt19937 rng(2);
   for (int i = 0; i < 200000; ++i) {
     std::string s = random_field(rng, i % 2 ? 5 : 24, i % 3 ? alphabet : mostly_hex);
@@ -50,6 +58,7 @@ TEST(TextScan, DecimalU8MatchesSscanf) {
 }
 
 TEST(TextScan, HexPairMatchesSscanf) {
+  if (!reference_at_hand()) GTEST_SKIP() << "needs the sscanf of 64-bit Linux";
   std::mt19937 rng(3);
   for (int i = 0; i < 200000; ++i) {
     std::string s = random_field(rng, i % 2 ? 4 : 20, i % 3 ? alphabet : mostly_hex);
@@ -62,6 +71,7 @@ TEST(TextScan, HexPairMatchesSscanf) {
 }
 
 TEST(TextScan, TimeFieldsMatchSscanf) {
+  if (!reference_at_hand()) GTEST_SKIP() << "needs the sscanf of 64-bit Linux";
   std::mt19937 rng(4);
   // Mostly digits, as composed timestamps are, with the odd stray character.
   const std::string mostly_digits = "01234567890123456789012345678901234567890123456789" + alphabet;

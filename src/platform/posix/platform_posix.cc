@@ -12,6 +12,8 @@
 
 namespace velmarch {
 
+const char* platform_name() { return "posix"; }
+
 PlatformLocalTime platform_local_time() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
@@ -85,6 +87,15 @@ bool platform_time_to_utc(time_t value, struct tm* fields) {
 }
 
 time_t platform_local_to_time(struct tm* fields) { return mktime(fields); }
+
+void platform_set_time_zone(const char* zone) {
+  if (zone != nullptr) {
+    setenv("TZ", zone, 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
 
 int platform_compare_ignoring_case(const char* a, const char* b) { return strcasecmp(a, b); }
 

@@ -14,6 +14,8 @@
 
 namespace velmarch {
 
+const char* platform_name() { return "windows"; }
+
 PlatformLocalTime platform_local_time() {
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -43,12 +45,18 @@ int64_t platform_file_tell(FILE* file) { return _ftelli64(file); }
 int platform_stat(const char* path, PlatformFileStatus* status) {
   // _stat64 refuses a folder written with a trailing "/", except a drive's root ("C:/").
   std::string name(path);
+  // Without the long-path opt-in, Windows names at most MAX_PATH - 1 characters.
+  if (name.size() >= MAX_PATH) return ENAMETOOLONG;
   size_t n = name.size();
+  bool folder_only = false;
   if (n > 1 && (name[n - 1] == '/' || name[n - 1] == '\\') && !(n == 3 && name[1] == ':')) {
     name.pop_back();
+    folder_only = true;
   }
   struct _stat64 info{};
   if (_stat64(name.c_str(), &info) != 0) return errno;
+  // A trailing "/" names a folder: "file.txt/" does not exist, as on other systems.
+  if (folder_only && (info.st_mode & _S_IFMT) != _S_IFDIR) return ENOENT;
   if ((info.st_mode & _S_IFMT) == _S_IFREG) {
     status->kind = PlatformFileKind::regular;
   } else if ((info.st_mode & _S_IFMT) == _S_IFDIR) {
@@ -113,6 +121,11 @@ bool platform_time_to_utc(time_t value, struct tm* fields) {
 }
 
 time_t platform_local_to_time(struct tm* fields) { return mktime(fields); }
+
+void platform_set_time_zone(const char* zone) {
+  _putenv_s("TZ", zone != nullptr ? zone : "");  // an empty value removes the variable
+  _tzset();
+}
 
 int platform_compare_ignoring_case(const char* a, const char* b) { return _stricmp(a, b); }
 
