@@ -49,7 +49,19 @@ std::vector<std::string> wrapper_command() {
   return words;
 }
 
+// VELMARCH_E2E_BINARY names another build of velmarch to run, for example a Windows one with
+// VELMARCH_E2E_WRAPPER=wine.
+const char* binary() {
+  const char* other = std::getenv("VELMARCH_E2E_BINARY");
+  return other != nullptr && *other != '\0' ? other : VELMARCH_BINARY;
+}
+
 }  // namespace
+
+bool under_wine() {
+  const char* wrapper = std::getenv("VELMARCH_E2E_WRAPPER");
+  return wrapper != nullptr && std::string(wrapper).find("wine") != std::string::npos;
+}
 
 RunResult Scratch::run(const std::vector<std::string>& arguments, long long file_size_limit) {
   std::string out_file = dir_ + "/../" + fs::path(dir_).filename().string() + ".out";
@@ -71,11 +83,11 @@ RunResult Scratch::run(const std::vector<std::string>& arguments, long long file
     }
     std::vector<char*> argv;
     for (auto& word : wrapper) argv.push_back(word.data());
-    argv.push_back(const_cast<char*>(wrapper.empty() ? "velmarch" : VELMARCH_BINARY));
+    argv.push_back(const_cast<char*>(wrapper.empty() ? "velmarch" : binary()));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     if (wrapper.empty()) {
-      execv(VELMARCH_BINARY, argv.data());
+      execv(binary(), argv.data());
     } else {
       execvp(argv[0], argv.data());
     }
@@ -86,6 +98,8 @@ RunResult Scratch::run(const std::vector<std::string>& arguments, long long file
   waitpid(child, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
   result.out = slurp(out_file);
+  // A Windows console program's standard output is text: its lines end in CR LF.
+  for (size_t cr; (cr = result.out.find("\r\n")) != std::string::npos;) result.out.erase(cr, 1);
   result.raw_err = slurp(err_file);
   EXPECT_NE(result.status, MEMORY_CHECKER_STATUS) << "memory checker report:\n" << result.raw_err;
   std::remove(out_file.c_str());

@@ -43,6 +43,9 @@ class Scratch : public ::testing::Test {
   unsigned time_limit_ = 60;
 };
 
+/// Whether the runs go through wine (VELMARCH_E2E_WRAPPER), to a Windows build of velmarch.
+bool under_wine();
+
 /// A valid text log: the full header block, separator ";", then the lines given.
 std::string text_log(int session, int split, const std::vector<std::string>& lines,
                      const std::string& logger_id = "0000AB12", int time_format = 3);

@@ -74,17 +74,18 @@ TEST_F(Hostile, UnreadableContentFailsTheFileAndKeepsIt) {
 }
 
 TEST_F(Hostile, ZeroBytesDoNotEndTheFile) {
+  // (Not "nul.txt": Windows reserves that name for its null device.)
   // A zero byte ends a line's text; a line that starts with one reads as an empty line.
   std::string middle("\0\0\0\n11:05:53.130;0;7;1;AA\0BB\n", 29);
-  write("nul.txt", log_with(middle));
-  RunResult result = run({"-d", "nul.txt"});
+  write("zeros.txt", log_with(middle));
+  RunResult result = run({"-d", "zeros.txt"});
   EXPECT_EQ(result.status, 0) << result.raw_err;
-  std::vector<std::string> trace = lines_of(read("nul.trc"));
+  std::vector<std::string> trace = lines_of(read("zeros.trc"));
   ASSERT_EQ(trace.size(), 6u);
   EXPECT_EQ(trace[3], kFirstTrace);
   EXPECT_EQ(trace[4], "      2         7.000 DT 1     0007 Rx 1    AA");
   EXPECT_EQ(trace[5], "      3        12.000 DT 1 18FF1234 Tx 3    01 02 03");
-  EXPECT_FALSE(exists("nul.txt"));
+  EXPECT_FALSE(exists("zeros.txt"));
 }
 
 TEST_F(Hostile, GarbageAmongTheRecordsStaysInItsLines) {
@@ -144,6 +145,7 @@ TEST_F(Hostile, TenThousandColumns) {
 }
 
 TEST_F(Hostile, NamesWithBlanksUtf8AndLineFeeds) {
+  if (under_wine()) GTEST_SKIP() << "Windows names hold no tabs or line feeds";
   const std::vector<std::string> names = {"my logs/a b.txt", "my logs/\xC3\xBC\xE6\x97\xA5.txt",
                                           "my logs/line\nfeed.txt", "my logs/ tab\t.TXT"};
   for (size_t i = 0; i < names.size(); ++i) {
@@ -158,6 +160,7 @@ TEST_F(Hostile, NamesWithBlanksUtf8AndLineFeeds) {
 }
 
 TEST_F(Hostile, DeepTreeIsMirrored) {
+  if (under_wine()) GTEST_SKIP() << "Windows paths end at 260 characters";
   std::string folder = "logs";
   for (int i = 0; i < 200; ++i) folder += "/d" + std::to_string(i);
   write(folder + "/a.txt", text_log(1, 1, {kFirst}));
@@ -199,6 +202,7 @@ TEST_F(Hostile, TreeBeyondThePathLimitIsPassedOver) {
 }
 
 TEST_F(Hostile, FifoAndDevicesNamedLikeLogsAreNotOpened) {
+  if (under_wine()) GTEST_SKIP() << "FIFOs and device links are POSIX";
   write("logs/a.txt", text_log(1, 1, {kFirst}));
   ASSERT_EQ(mkfifo(path("logs/pipe.txt").c_str(), 0644), 0);
   ASSERT_EQ(symlink("/dev/zero", path("logs/zero.txt").c_str()), 0);

@@ -107,6 +107,7 @@ TEST_F(Walk, FileNamedTxtKeepsItsWholeName) {
 }
 
 TEST_F(Walk, LinkLoopIsNotFollowed) {
+  if (under_wine()) GTEST_SKIP() << "Windows here has no symbolic links";
   write("logs/a.txt", example_log(1, 1));
   ASSERT_EQ(symlink("..", path("logs/up").c_str()), 0);
   ASSERT_EQ(symlink(".", path("logs/self").c_str()), 0);
