@@ -180,6 +180,14 @@ char* put_data(char* out, const CanRecord& record) {
 // Room for the longest line made by hand: a number, an offset, at most 8 data bytes.
 constexpr int line_room = 160;
 
+// Where a record line made by hand goes: the line's spare room. Null for a record left to
+// stb_sprintf (a negative number, more than 8 data bytes) or when memory runs out.
+char* room_by_hand(SmallString& line, int64_t number, const CanRecord& record) {
+  if (number < 0 || record.data.size() > 8) return nullptr;
+  char* text = line.reserve(line.size() + line_room);
+  return text != nullptr ? text + line.size() : nullptr;
+}
+
 }  // namespace
 
 int format_fixed_by_hand(char* out, double value, int width, int decimals) {
@@ -208,16 +216,14 @@ void trc11_append_record_plain(SmallString& line, int64_t number, double offset_
 
 void trc11_append_record(SmallString& line, int64_t number, double offset_ms,
                          const CanRecord& record) {
-  // Written straight into the line's spare room.
-  char* text = line.reserve(line.size() + line_room);
-  if (text != nullptr) text += line.size();
-  char* out = text;
-  if (text != nullptr && number >= 0 && record.data.size() <= 8) {
-    out = put_decimal(out, static_cast<uint64_t>(number), 6);
+  char* text = room_by_hand(line, number, record);
+  char* out = nullptr;
+  if (text != nullptr) {
+    out = put_decimal(text, static_cast<uint64_t>(number), 6);
     out = put_text(out, ") ");
     out = put_fixed<1>(out, offset_ms, 11);
   }
-  if (out == nullptr || out == text) {
+  if (out == nullptr) {
     trc11_append_record_plain(line, number, offset_ms, record);
     return;
   }
@@ -271,16 +277,14 @@ void trc21_append_record_plain(SmallString& line, int64_t number, double offset_
 
 void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
                          const CanRecord& record) {
-  // Written straight into the line's spare room.
-  char* text = line.reserve(line.size() + line_room);
-  if (text != nullptr) text += line.size();
-  char* out = text;
-  if (text != nullptr && number >= 0 && record.data.size() <= 8) {
-    out = put_decimal(out, static_cast<uint64_t>(number), 7);
+  char* text = room_by_hand(line, number, record);
+  char* out = nullptr;
+  if (text != nullptr) {
+    out = put_decimal(text, static_cast<uint64_t>(number), 7);
     *out++ = ' ';
     out = put_fixed<3>(out, offset_ms, 13);
   }
-  if (out == nullptr || out == text) {
+  if (out == nullptr) {
     trc21_append_record_plain(line, number, offset_ms, record);
     return;
   }
