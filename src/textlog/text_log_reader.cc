@@ -56,18 +56,38 @@ size_t copy_to_line_break(const unsigned char* bytes, size_t n, char* out) {
 
 size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed) {
   size_t stored = 0;
+  bool ended = false;
   while (stored < static_cast<size_t>(TEXT_LINE_MAX)) {
+    char c;
+    int64_t got = byte_stream_read(stream, &c, 1);
+    if (got != 1) {
+      if (got < 0) failed = true;
+      ended = true;
+      break;
+    }
+    if (c == '\n') {
+      line[stored++] = c;
+      ended = true;
+      break;
+    }
+    if (c != '\r') line[stored++] = c;
+  }
+  // A line of exactly TEXT_LINE_MAX characters still owns its line feed: read as a line of its
+  // own, it would be an empty record. Anything else is left for the next line.
+  while (!ended) {
     char c;
     int64_t got = byte_stream_read(stream, &c, 1);
     if (got != 1) {
       if (got < 0) failed = true;
       break;
     }
+    if (c == '\r') continue;  // dropped wherever it stands
     if (c == '\n') {
       line[stored++] = c;
-      break;
+    } else {
+      byte_stream_seek(stream, -1, SEEK_CUR);
     }
-    if (c != '\r') line[stored++] = c;
+    break;
   }
   const void* zero = std::memchr(line, '\0', stored);
   return line_length(line, stored,
@@ -110,6 +130,25 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
     window += plain + 1;
     available -= static_cast<int64_t>(plain + 1);
     if (available == 0) available = stream.peek_buffered(&window);
+  }
+  // As read_text_line_bytewise: the line feed right after a full line belongs to it.
+  if (stored == static_cast<size_t>(TEXT_LINE_MAX) && line[stored - 1] != '\n') {
+    for (;;) {
+      available = stream.peek_buffered(&window);
+      if (available <= 0) {
+        if (available < 0) failed = true;
+        break;
+      }
+      if (window[0] == '\r') {
+        stream.consume_buffered(1);
+        continue;
+      }
+      if (window[0] == '\n') {
+        stream.consume_buffered(1);
+        line[stored++] = '\n';
+      }
+      break;
+    }
   }
   return line_length(line, stored, first_zero < stored ? first_zero : stored);
 }

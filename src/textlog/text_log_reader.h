@@ -11,7 +11,8 @@
 namespace velmarch {
 
 inline constexpr int TEXT_LINE_MAX = 199;     // characters taken per line
-inline constexpr int TEXT_LINE_BUFFER = 200;  // the line buffer of read_text_line
+// The line buffer of read_text_line: the characters, the line feed and a terminator.
+inline constexpr int TEXT_LINE_BUFFER = TEXT_LINE_MAX + 2;
 inline constexpr int MAX_COLUMNS = 7;         // columns looked at per line
 
 /// The parser of one column position; none for a column that is skipped.
@@ -48,10 +49,10 @@ struct TextLogReader {
 };
 
 /// Reads the next line into a buffer of TEXT_LINE_BUFFER bytes: at most TEXT_LINE_MAX
-/// characters, carriage returns dropped, the line feed kept; the rest of a longer line is the
-/// next line. Answers the length of the text up to the first zero byte; 0 means no more lines.
-/// A line that starts with a zero byte comes back as a bare line feed.
-/// A read that answers an error ends the line and sets failed.
+/// characters, carriage returns dropped, the line feed kept (also right after TEXT_LINE_MAX
+/// characters); the rest of a longer line is the next line. Answers the length of the text up to
+/// the first zero byte; 0 means no more lines. A line that starts with a zero byte comes back as a
+/// bare line feed. A read that answers an error ends the line and sets failed.
 size_t read_text_line(ByteStream& stream, char* line, bool& failed);
 /// The same, one read call per byte: what read_text_line does for an unbuffered stream.
 size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "diag/log.h"
+#include "textlog/buffered_stream.h"
 #include "textlog/text_log_test_support.h"
 
 namespace velmarch {
@@ -53,9 +54,25 @@ TEST(ReadTextLine, LongLineIsCutAt199Characters) {
   std::string with_cr;
   for (int i = 0; i < 198; ++i) with_cr += "x\r";
   EXPECT_EQ(lines_of(with_cr + "\n"), (std::vector<std::string>{std::string(198, 'x') + "\n"}));
-  // A line of exactly 199 characters fills the line; its line feed is the next line.
-  EXPECT_EQ(lines_of(std::string(199, 'c') + "\n"),
-            (std::vector<std::string>{std::string(199, 'c'), "\n"}));
+}
+
+// Read as a line of its own, the line feed would be an empty record stamped with the header's
+// time, which would count as a rollover and move every later frame a whole period on.
+TEST(ReadTextLine, LineOfExactly199CharactersKeepsItsLineFeed) {
+  const std::string full(199, 'c');
+  EXPECT_EQ(lines_of(full + "\n"), (std::vector<std::string>{full + "\n"}));
+  EXPECT_EQ(lines_of(full + "\r\r\nx\n"), (std::vector<std::string>{full + "\n", "x\n"}));
+  EXPECT_EQ(lines_of(full + "x\n"), (std::vector<std::string>{full, "x\n"}));
+  EXPECT_EQ(lines_of(full), (std::vector<std::string>{full}));
+  // The same through a read buffer, whose end may fall anywhere around the line feed.
+  for (uint64_t size : {8, 200, 208, 4096}) {
+    MemoryStream inner(full + "\r\nx\n");
+    auto buffered = buffered_stream_open(inner, size);
+    char line[TEXT_LINE_BUFFER];
+    bool failed = false;
+    ASSERT_EQ(read_text_line(*buffered, line, failed), 200u) << size;
+    EXPECT_EQ(read_text_line(*buffered, line, failed), 2u) << size;
+  }
 }
 
 TEST(ReadTextLine, ZeroByteEndsTheText) {
@@ -255,6 +272,22 @@ TEST(RecordLines, LastLineWithoutLineFeed) {
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(bytes(r[1]), "\x22\x33");
   EXPECT_EQ(r[1].length, 2);
+}
+
+TEST(RecordLines, FullLengthLineIsOneRecordAndNoRollover) {
+  // Time format 1: an empty record would read as the header's second and roll the clock over.
+  std::string padding(199 - std::string("30.100;0;1;0;11;").size(), 'x');
+  std::string text = log_text(
+      "# Time: 20170307T113006\n# Time format: 1\n# Time separator ms: \".\"\n",
+      "Timestamp;Type;ID;Length;Data;Other", "30.100;0;1;0;11;" + padding + "\n30.200;0;2;0;22\n");
+  auto log = open_log(text);
+  ASSERT_TRUE(log.reader);
+  CanRecord record;
+  std::vector<double> times;
+  while (text_log_next(*log.reader, record)) times.push_back(record.timestamp);
+  ASSERT_EQ(times.size(), 2u);
+  EXPECT_NEAR(times[0], 1488886230.1, 1e-6);
+  EXPECT_NEAR(times[1], 1488886230.2, 1e-6);
 }
 
 TEST(RecordLines, CrLfRecords) {
