@@ -1,6 +1,7 @@
 #include "app/exit_status.h"
 #include "app/tool_settings.h"
 #include "convert/conversion_job.h"
+#include "platform/platform.h"
 #include "trc/trc_writer.h"
 
 namespace velmarch {
@@ -27,11 +28,15 @@ int tool_main(int argc, char** argv) {
     tool_settings_release(settings);
     return EXIT_INTERNAL;
   }
+  platform_catch_interrupts();
   status = job_run(*job, settings->input_set.inputs);
+  bool interrupted = job->interrupted;
   // The job only borrows the roots, the flags and the writer: this order is safe.
   tool_settings_release(settings);
   trc_writer_release(writer);
   job_release(job);
+  // The shell, and whatever script started us, must see the signal, not a status.
+  if (interrupted) platform_die_of_interruption(platform_interruption());
   return status;
 }
 

@@ -34,10 +34,12 @@ class ConvertFile : public ::testing::Test {
     ASSERT_TRUE(job);
   }
 
-  // Converts in/<name>.txt to out/<name>; answers the result and leaves the log in log_.
+  // Converts in/<name>.txt to out/<name> and commits it, as the walk does at the end of an
+  // input; answers the result and leaves the log in log_.
   int convert(const std::string& name) {
     testing::internal::CaptureStderr();
     int result = job_convert_file(*job, name + ".txt", name);
+    result |= job_commit(*job);
     log_ = testing::internal::GetCapturedStderr();
     return result;
   }

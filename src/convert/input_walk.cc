@@ -38,28 +38,32 @@ StrView without_extension(StrView path) {
   return path.substr(0, path.size() - std::min(cut, path.size()));
 }
 
-int convert_file_entry(ConversionJob& job, StrView input, StrView output) {
+int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool through_link) {
   if (!is_txt(path_extension(input))) return EXIT_OK;
   StrView target = without_extension(output);
   if (job.create_folders) {
     // A failure shows later, when the writer cannot create its file.
     folder_root_make_directories(job.output_root, path_directory_part(target));
   }
-  int result = job_convert_file(job, input, target);
+  int result = job_convert_file(job, input, target, through_link);
+  if (job.interrupted) return result;
   if (result != 0) DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(input));
-  return result;
+  return result | job_commit_when_due(job);
 }
 
-int convert_entry(ConversionJob& job, StrView input, StrView output,
+// through_link: a folder on the way from the common root is a symbolic link.
+int convert_entry(ConversionJob& job, StrView input, StrView output, bool through_link,
                   std::vector<FolderIdentity>& descent) {
+  if (job_interrupted(job)) return EXIT_OK;
   PathStatus status;
   if (!folder_root_stat(job.input_root, input, &status)) {
     DIAG(LOG_FATAL, "Error during stat of %.*s, exiting", STR_VIEW_ARG(input));
     return EXIT_INTERNAL;
   }
+  through_link = through_link || status.is_link;
   switch (status.kind) {
     case PATH_FILE:
-      return convert_file_entry(job, input, output);
+      return convert_file_entry(job, input, output, through_link);
     case PATH_MISSING:
       DIAG(LOG_WARN, "Could not find input file/folder %.*s", STR_VIEW_ARG(input));
       return EXIT_INPUT_MISSING;
@@ -91,7 +95,8 @@ int convert_entry(ConversionJob& job, StrView input, StrView output,
   for (const auto& [name, entry] : entries) {
     SmallString child_input = child_path(input, name.view());
     SmallString child_output = child_path(output, name.view());
-    result |= convert_entry(job, child_input.view(), child_output.view(), descent);
+    result |= convert_entry(job, child_input.view(), child_output.view(), through_link, descent);
+    if (job.interrupted) break;
   }
   if (known) descent.pop_back();
   return result;
@@ -101,12 +106,13 @@ int convert_entry(ConversionJob& job, StrView input, StrView output,
 
 int job_convert_entry(ConversionJob& job, StrView input_path, StrView output_path) {
   std::vector<FolderIdentity> descent;
-  return convert_entry(job, input_path, output_path, descent);
+  return convert_entry(job, input_path, output_path, false, descent);
 }
 
 int job_run(ConversionJob& job, const StringList& inputs) {
   int status = EXIT_OK;
   for (const SmallString& input : inputs) {
+    if (job_interrupted(job)) break;
     SmallString output = input;
     if (!job.flags->no_append_root) {
       PathStatus kind;
@@ -124,6 +130,15 @@ int job_run(ConversionJob& job, const StringList& inputs) {
       }
     }
     status |= job_convert_entry(job, input.view(), output.view());
+    // Each input's deletions are done before the next input is looked at: an input given twice
+    // is then met the second time as a run that deleted every file at once would meet it.
+    if (!job.interrupted) status |= job_commit(job);
+  }
+  if (job.interrupted) {
+    if (!job.interruption_reported) DIAG(LOG_FATAL, "Interrupted");
+    job.interruption_reported = true;
+    job.sink->discard();
+    job.pending.clear();
   }
   return status;
 }

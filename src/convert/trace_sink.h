@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/small_string.h"
 #include "textlog/can_record.h"
@@ -15,8 +16,13 @@ struct TraceFileInfo {
   double header_time = 0;   // seconds since 1970
   uint32_t session_no = 0;
   uint32_t split_no = 0;
-  /// Set before end_file when the input could not be read to its end: the frames the sink got
-  /// are only the first part of the file.
+  /// The input's permission bits, which its output takes; 0 for the platform's default.
+  uint32_t permissions = 0;
+  /// The input is deleted once its output is durable: the output waits, unpublished, for
+  /// commit, and is never published over anything already at its name.
+  bool durable = false;
+  /// Set before end_file when the input could not be read to its end, or the run was
+  /// interrupted: the frames the sink got are only the first part of the file.
   bool input_cut_short = false;
 };
 
@@ -31,6 +37,15 @@ class TraceSink {
   virtual bool new_file(const TraceFileInfo& /*info*/, bool /*continuation*/) { return false; }
   /// Called once per file, also after new_file failed; true when the output ended cleanly.
   virtual bool end_file(const TraceFileInfo& /*info*/) { return false; }
+
+  /// After end_file: whether the file's output holds frames and was kept, published at once or,
+  /// for a durable file, waiting for commit.
+  virtual bool kept() const { return false; }
+  /// Makes the outputs of durable files kept since the last commit durable and publishes them,
+  /// in the order they were kept; answers for each whether it is now published and durable.
+  virtual std::vector<bool> commit() { return {}; }
+  /// Drops the outputs waiting for commit: an interrupted run publishes nothing more.
+  virtual void discard() {}
 };
 
 }  // namespace velmarch

@@ -85,6 +85,40 @@ class PlatformFolderRoot final : public FolderRoot {
     if (!copy_terminated(full_path, path)) return nullptr;
     return file_stream_open(path.c_str(), mode);
   }
+
+  std::unique_ptr<ByteStream> create_new(StrView full_path, uint32_t permissions,
+                                         bool* exists) override {
+    *exists = false;
+    SmallString path;
+    if (!copy_terminated(full_path, path)) return nullptr;
+    int error = 0;
+    std::unique_ptr<ByteStream> stream = file_stream_create_new(path.c_str(), permissions, &error);
+    *exists = !stream && error == EEXIST;
+    return stream;
+  }
+
+  RenameResult rename(StrView from, StrView to, bool replace) override {
+    SmallString from_path, to_path;
+    if (!copy_terminated(from, from_path) || !copy_terminated(to, to_path)) {
+      return RenameResult::failed;
+    }
+    int error = platform_rename(from_path.c_str(), to_path.c_str(), replace);
+    if (error == 0) return RenameResult::done;
+    return error == EEXIST ? RenameResult::exists : RenameResult::failed;
+  }
+
+  bool sync(const std::vector<SmallString>& full_paths) override {
+    std::vector<const char*> names;
+    names.reserve(full_paths.size());
+    for (const SmallString& path : full_paths) names.push_back(path.c_str());
+    return platform_sync(names.data(), names.size());
+  }
+
+  int identify(StrView full_path, FileIdentity& identity) override {
+    SmallString path;
+    if (!copy_terminated(full_path, path)) return ENOMEM;
+    return platform_path_identity(path.c_str(), &identity);
+  }
 };
 
 }  // namespace
@@ -115,6 +149,7 @@ bool stat_path(StrView path, PathStatus& status) {
   }
   status.device = info.device;
   status.inode = info.inode;
+  status.is_link = info.is_link;
   return true;
 }
 
@@ -192,6 +227,40 @@ bool folder_root_remove(FolderRoot* root, StrView relative) {
   if (root == nullptr) return false;
   SmallString full;
   return append_full_path(*root, relative, full) && root->remove(full.view());
+}
+
+std::unique_ptr<ByteStream> folder_root_create_new(FolderRoot* root, StrView relative,
+                                                   uint32_t permissions, bool* exists) {
+  *exists = false;
+  if (root == nullptr) return nullptr;
+  SmallString full;
+  if (!append_full_path(*root, relative, full)) return nullptr;
+  return root->create_new(full.view(), permissions, exists);
+}
+
+RenameResult folder_root_rename(FolderRoot* root, StrView from, StrView to, bool replace) {
+  if (root == nullptr) return RenameResult::failed;
+  SmallString full_from, full_to;
+  if (!append_full_path(*root, from, full_from) || !append_full_path(*root, to, full_to)) {
+    return RenameResult::failed;
+  }
+  return root->rename(full_from.view(), full_to.view(), replace);
+}
+
+bool folder_root_sync(FolderRoot* root, const std::vector<SmallString>& relative_paths) {
+  if (root == nullptr) return false;
+  std::vector<SmallString> full_paths(relative_paths.size());
+  for (size_t i = 0; i < relative_paths.size(); ++i) {
+    if (!append_full_path(*root, relative_paths[i].view(), full_paths[i])) return false;
+  }
+  return root->sync(full_paths);
+}
+
+int folder_root_identify(FolderRoot* root, StrView relative, FileIdentity& identity) {
+  if (root == nullptr) return EINVAL;
+  SmallString full;
+  if (!append_full_path(*root, relative, full)) return ENOMEM;
+  return root->identify(full.view(), identity);
 }
 
 }  // namespace velmarch

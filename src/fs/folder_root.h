@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "base/small_string.h"
+#include "platform/platform.h"
 #include "textlog/byte_stream.h"
 
 namespace velmarch {
@@ -23,6 +26,7 @@ struct PathStatus {
   // a folder it is already inside.
   uint64_t device = 0;
   uint64_t inode = 0;
+  bool is_link = false;  // the entry itself is a symbolic link; kind and size are its target's
 };
 
 struct ByteOrder {
@@ -35,6 +39,8 @@ enum OpenFlags : uint32_t {
   OPEN_READ = 1,
   OPEN_WRITE = 2,
 };
+
+enum class RenameResult { done, exists, failed };
 
 /// A view of the files below one existing folder. The operations take full paths; the
 /// folder_root_* functions build those from paths relative to the root. The base answers as
@@ -55,6 +61,23 @@ class FolderRoot {
   virtual std::unique_ptr<ByteStream> open(StrView /*full_path*/, uint32_t /*flags*/) {
     return nullptr;
   }
+  /// A new file for writing with the given permission bits (0: the platform's default); null
+  /// when anything is at the path, a link included, which is never followed. *exists says why.
+  virtual std::unique_ptr<ByteStream> create_new(StrView /*full_path*/, uint32_t /*permissions*/,
+                                                 bool* exists) {
+    *exists = false;
+    return nullptr;
+  }
+  /// Moves a file to another name of the same folder in one step. With replace whatever is
+  /// there (a link included) is replaced; without, anything there answers exists.
+  virtual RenameResult rename(StrView /*from*/, StrView /*to*/, bool /*replace*/) {
+    return RenameResult::failed;
+  }
+  /// Makes the data of the files and their folder entries durable.
+  virtual bool sync(const std::vector<SmallString>& /*full_paths*/) { return false; }
+  /// The identity of the entry itself (a link is not followed): 0, ENOENT when nothing is
+  /// there, or another error number.
+  virtual int identify(StrView /*full_path*/, FileIdentity& /*identity*/) { return EIO; }
 
  private:
   SmallString root_;
@@ -77,6 +100,11 @@ bool folder_root_make_directories(FolderRoot* root, StrView relative);
 /// bits are ignored, and without either bit nothing is opened.
 std::unique_ptr<ByteStream> folder_root_open(FolderRoot* root, StrView relative, uint32_t flags);
 bool folder_root_remove(FolderRoot* root, StrView relative);
+std::unique_ptr<ByteStream> folder_root_create_new(FolderRoot* root, StrView relative,
+                                                   uint32_t permissions, bool* exists);
+RenameResult folder_root_rename(FolderRoot* root, StrView from, StrView to, bool replace);
+bool folder_root_sync(FolderRoot* root, const std::vector<SmallString>& relative_paths);
+int folder_root_identify(FolderRoot* root, StrView relative, FileIdentity& identity);
 
 /// The platform's status query. A missing path is a successful answer of kind PATH_MISSING.
 bool stat_path(StrView path, PathStatus& status);

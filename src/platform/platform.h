@@ -40,10 +40,30 @@ struct PlatformFileStatus {
   int64_t size;
   uint64_t device;
   uint64_t inode;
+  bool is_link;  // the path itself is a symbolic link (or reparse point); kind is its target's
 };
 /// Follows links. Answers 0 on success, otherwise the error number: ENOENT for a missing path,
 /// also when a component before the last one is a file.
 int platform_stat(const char* path, PlatformFileStatus* status);
+
+/// What tells one file from another, and a file from its own earlier state.
+struct FileIdentity {
+  uint64_t device = 0;  // volume
+  uint64_t inode = 0;   // file index on the volume
+  int64_t size = 0;
+  int64_t modified_ns = 0;   // last modification, nanoseconds since 1970
+  uint32_t permissions = 0;  // permission bits, where the platform has them
+  bool regular = false;      // a regular file: not a folder, link or device
+};
+inline bool same_file_state(const FileIdentity& a, const FileIdentity& b) {
+  return a.regular && b.regular && a.device == b.device && a.inode == b.inode && a.size == b.size &&
+         a.modified_ns == b.modified_ns;
+}
+/// The identity of an open file.
+bool platform_file_identity(FILE* file, FileIdentity* identity);
+/// The identity of the entry at path itself: a link is not followed (and is not regular).
+/// Answers 0 or the error number, ENOENT for a missing path.
+int platform_path_identity(const char* path, FileIdentity* identity);
 
 /// Calls on_name for every name in the folder, "." and ".." included, in the platform's order.
 /// Answers false when the folder cannot be enumerated.
@@ -51,6 +71,18 @@ bool platform_list_directory(const char* path, void (*on_name)(void* context, co
                              void* context);
 bool platform_make_directory(const char* path);
 bool platform_remove(const char* path);
+
+/// Creates a new file for writing in binary mode with the given permission bits (the platform's
+/// default where it has none). Fails, with EEXIST, when anything is at the path, a link
+/// included, which is never followed. Null on failure with *error set.
+FILE* platform_file_create_new(const char* name, uint32_t permissions, int* error);
+/// Renames a file in one step, within one folder. With replace, whatever is at `to` (a link
+/// included, never followed) is replaced; without, the rename fails with EEXIST when anything
+/// is there. Answers 0 or the error number.
+int platform_rename(const char* from, const char* to, bool replace);
+/// Makes the data of the files named, and their folder entries, durable: after it answers true
+/// they survive a power cut.
+bool platform_sync(const char* const* paths, size_t count);
 /// Fills buffer with the current directory; false when it does not fit or cannot be read.
 bool platform_current_directory(char* buffer, size_t size);
 bool platform_change_directory(const char* path);
@@ -67,6 +99,15 @@ time_t platform_local_to_time(struct tm* fields);
 
 /// Sets the TZ variable (unsets it for null) and makes the time functions read it again.
 void platform_set_time_zone(const char* zone);
+
+/// From now on SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break and closing the console on Windows)
+/// only note that the run is to stop; one ignored at start stays ignored. A second one ends the
+/// process at once.
+void platform_catch_interrupts();
+/// The first interruption caught (the signal's number), or 0. Cheap enough for every frame.
+int platform_interruption();
+/// Ends the process as the interruption would have ended it uncaught.
+[[noreturn]] void platform_die_of_interruption(int interruption);
 
 /// Compares ASCII letters without regard to case.
 int platform_compare_ignoring_case(const char* a, const char* b);

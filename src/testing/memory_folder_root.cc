@@ -1,8 +1,10 @@
 #include "testing/memory_folder_root.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "testing/memory_stream.h"
+#include "trc/trc_writer.h"
 
 namespace velmarch {
 
@@ -22,6 +24,13 @@ std::string without_trailing_separator(std::string path) {
   return path;
 }
 
+// The path a fault is named by: a trace's final path for the temporary file it is written
+// under.
+std::string fault_path(const std::string& path) {
+  SmallString final_path = final_trace_path(path);
+  return final_path.empty() ? path : std::string(final_path.view());
+}
+
 }  // namespace
 
 // A stream over a file of the tree. Every write lands in the tree at once, so a file that is
@@ -30,12 +39,13 @@ std::string without_trailing_separator(std::string path) {
 class MemoryFolderRoot::File final : public ByteStream {
  public:
   File(MemoryFolderRoot& owner, std::string path, std::string content, uint32_t flags,
-       bool fail_close)
+       bool fail_close, FileIdentity identity)
       : owner_(owner),
         path_(std::move(path)),
         stream_(std::move(content)),
         flags_(flags),
-        fail_close_(fail_close) {}
+        fail_close_(fail_close),
+        identity_(identity) {}
 
   // Like a file stream, a direction that was not opened answers -2.
   int64_t read(void* d, uint64_t n) override {
@@ -46,7 +56,7 @@ class MemoryFolderRoot::File final : public ByteStream {
     if ((flags_ & OPEN_WRITE) == 0) return -2;
     if (closed_) return -1;
     int64_t written = stream_.write(s, n);
-    if (owner_.files_.count(path_)) owner_.files_[path_] = stream_.content();
+    if (owner_.files_.count(path_)) owner_.write_content(path_, stream_.content());
     return written;
   }
   int64_t tell() override { return closed_ ? -1 : stream_.tell(); }
@@ -57,6 +67,10 @@ class MemoryFolderRoot::File final : public ByteStream {
     ++owner_.closes;
     return fail_close_ ? -1 : 0;
   }
+  bool identity(FileIdentity& identity) override {
+    identity = identity_;
+    return !closed_;
+  }
 
   MemoryStream& stream() { return stream_; }
 
@@ -66,6 +80,7 @@ class MemoryFolderRoot::File final : public ByteStream {
   MemoryStream stream_;
   uint32_t flags_;
   bool fail_close_;
+  FileIdentity identity_;
   bool closed_ = false;
 };
 
@@ -92,11 +107,24 @@ void MemoryFolderRoot::add_directory(const std::string& path) {
   if (!clean.empty()) directories_.insert(clean);
 }
 
-void MemoryFolderRoot::add_file(const std::string& path, const std::string& content) {
+void MemoryFolderRoot::add_file(const std::string& path, const std::string& content,
+                                uint32_t permissions) {
   std::string clean = squeeze_separators(path);
   size_t slash = clean.rfind('/');
   if (slash != std::string::npos) add_directory(clean.substr(0, slash));
-  files_[clean] = content;
+  files_[clean] = Node{content, next_inode_++, 1, permissions};
+}
+
+void MemoryFolderRoot::make_link(const std::string& path) { links_.insert(path); }
+
+void MemoryFolderRoot::append(const std::string& path, const std::string& content) {
+  write_content(path, files_[path].content + content);
+}
+
+void MemoryFolderRoot::write_content(const std::string& path, const std::string& content) {
+  Node& node = files_[path];
+  node.content = content;
+  ++node.version;
 }
 
 bool MemoryFolderRoot::is_directory(const std::string& path) const {
@@ -108,22 +136,38 @@ bool MemoryFolderRoot::parent_exists(const std::string& path) const {
   return is_directory(slash == std::string::npos ? std::string() : path.substr(0, slash));
 }
 
+bool MemoryFolderRoot::exists(const std::string& path) const {
+  return is_directory(path) || files_.count(path) != 0 || links_.count(path) != 0;
+}
+
 bool MemoryFolderRoot::has_file(const std::string& path) const { return files_.count(path) != 0; }
 
 std::string MemoryFolderRoot::file(const std::string& path) const {
   auto found = files_.find(path);
-  return found != files_.end() ? found->second : std::string();
+  return found != files_.end() ? found->second.content : std::string();
+}
+
+uint32_t MemoryFolderRoot::permissions(const std::string& path) const {
+  auto found = files_.find(path);
+  return found != files_.end() ? found->second.permissions : 0;
+}
+
+std::vector<std::string> MemoryFolderRoot::files() const {
+  std::vector<std::string> paths;
+  for (const auto& [path, node] : files_) paths.push_back(path);
+  return paths;
 }
 
 bool MemoryFolderRoot::stat(StrView full_path, PathStatus& status) {
   std::string path = relative(full_path);
   if (fail_stat.count(path)) return false;
   status = PathStatus{};
+  status.is_link = links_.count(path) != 0;
   if (is_directory(path)) {
     status.kind = PATH_DIRECTORY;
   } else if (auto found = files_.find(path); found != files_.end()) {
     status.kind = PATH_FILE;
-    status.size = static_cast<int64_t>(found->second.size());
+    status.size = static_cast<int64_t>(found->second.content.size());
   } else {
     status.kind = PATH_MISSING;
   }
@@ -139,10 +183,11 @@ bool MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
     std::string name = path.substr(lead.size());
     // Like the platform listing, an entry whose own status query fails is left out.
     if (name.find('/') != std::string::npos || fail_stat.count(path)) return;
+    status.is_link = links_.count(path) != 0;
     entries.emplace(SmallString(name), status);
   };
-  for (const auto& [path, content] : files_) {
-    take(path, PathStatus{PATH_FILE, static_cast<int64_t>(content.size())});
+  for (const auto& [path, node] : files_) {
+    take(path, PathStatus{PATH_FILE, static_cast<int64_t>(node.content.size())});
   }
   for (const auto& path : directories_) take(path, PathStatus{PATH_DIRECTORY, 0});
   return true;
@@ -162,9 +207,11 @@ bool MemoryFolderRoot::make_directory(StrView full_path) {
 
 bool MemoryFolderRoot::remove(StrView full_path) {
   std::string path = relative(full_path);
-  if (fail_remove.count(path) || !files_.count(path)) return false;
+  if (fail_remove.count(fault_path(path)) || !files_.count(path)) return false;
   files_.erase(path);
+  links_.erase(path);
   files_removed.push_back(path);
+  calls.push_back("remove " + path);
   return true;
 }
 
@@ -174,21 +221,82 @@ std::unique_ptr<ByteStream> MemoryFolderRoot::open(StrView full_path, uint32_t f
     return nullptr;
   }
   bool reading = (flags & OPEN_READ) != 0;
-  bool writing = (flags & OPEN_WRITE) != 0;
   // Reading, alone or with writing, needs the file; writing alone needs its folder.
   if (reading ? !files_.count(path) : !parent_exists(path)) return nullptr;
-  std::string content = reading ? files_[path] : std::string();
+  if (!reading) files_[path] = Node{std::string(), next_inode_++, 1, 0};
+  const Node& node = files_[path];
+  FileIdentity identity;
+  identity.device = 1;
+  identity.inode = node.inode;
+  identity.size = static_cast<int64_t>(node.content.size());
+  identity.modified_ns = node.version;
+  identity.permissions = node.permissions;
+  identity.regular = links_.count(path) == 0;
   files_opened.push_back(path);
-  auto file =
-      std::make_unique<File>(*this, path, std::move(content), flags, fail_close.count(path) != 0);
+  auto file = std::make_unique<File>(*this, path, reading ? node.content : std::string(), flags,
+                                     fail_close.count(path) != 0, identity);
   if (auto found = fail_reads_from.find(path); found != fail_reads_from.end()) {
     file->stream().fail_reads_from = found->second;
   }
   if (auto found = write_budget.find(path); found != write_budget.end()) {
     file->stream().write_budget = found->second;
   }
-  if (writing) files_[path] = file->stream().content();
+  if (reading && on_open_for_reading) on_open_for_reading(path);
   return file;
+}
+
+std::unique_ptr<ByteStream> MemoryFolderRoot::create_new(StrView full_path, uint32_t permissions,
+                                                         bool* exists_already) {
+  std::string path = relative(full_path);
+  std::string fault = fault_path(path);
+  *exists_already = exists(path);
+  if (*exists_already || fail_open.count(fault) || !parent_exists(path)) return nullptr;
+  files_[path] = Node{std::string(), next_inode_++, 1, permissions};
+  files_opened.push_back(path);
+  calls.push_back("create " + path);
+  auto file = std::make_unique<File>(*this, path, std::string(), OPEN_WRITE,
+                                     fail_close.count(fault) != 0, FileIdentity{});
+  if (auto found = write_budget.find(fault); found != write_budget.end()) {
+    file->stream().write_budget = found->second;
+  }
+  return file;
+}
+
+RenameResult MemoryFolderRoot::rename(StrView from, StrView to, bool replace) {
+  std::string source = relative(from);
+  std::string target = relative(to);
+  if (fail_rename.count(target) || !files_.count(source) || is_directory(target)) {
+    return RenameResult::failed;
+  }
+  if (!replace && exists(target)) return RenameResult::exists;
+  files_[target] = files_[source];
+  files_.erase(source);
+  links_.erase(target);
+  calls.push_back("rename " + source + " -> " + target);
+  return RenameResult::done;
+}
+
+bool MemoryFolderRoot::sync(const std::vector<SmallString>& full_paths) {
+  std::string call = "sync";
+  for (const SmallString& path : full_paths) call += " " + relative(path.view());
+  calls.push_back(call);
+  return !fail_sync;
+}
+
+int MemoryFolderRoot::identify(StrView full_path, FileIdentity& identity) {
+  std::string path = relative(full_path);
+  if (fail_stat.count(path)) return EIO;
+  identity = FileIdentity{};
+  if (is_directory(path)) return 0;
+  auto found = files_.find(path);
+  if (found == files_.end()) return links_.count(path) ? 0 : ENOENT;
+  identity.device = 1;
+  identity.inode = found->second.inode;
+  identity.size = static_cast<int64_t>(found->second.content.size());
+  identity.modified_ns = found->second.version;
+  identity.permissions = found->second.permissions;
+  identity.regular = links_.count(path) == 0;
+  return 0;
 }
 
 }  // namespace velmarch

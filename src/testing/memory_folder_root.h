@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -12,46 +13,80 @@ namespace velmarch {
 /// A folder tree held in memory. Paths are the full paths the folder_root_* functions build,
 /// with runs of "/" read as one, as the platform does. Folders are made one level at a time,
 /// files opened for reading (or reading and writing) must exist, files opened for writing alone
-/// need their folder and start empty. Records what was made, opened, closed and removed, and
-/// fails chosen operations on chosen paths.
+/// need their folder and start empty. Records what was made, opened, closed and removed, every
+/// call that changes the tree in order, and fails chosen operations on chosen paths.
+///
+/// A fault named for a trace's final path also hits the temporary file it is written under.
 class MemoryFolderRoot final : public FolderRoot {
  public:
   explicit MemoryFolderRoot(StrView root = "/mem/");
 
-  /// Adds a file (and the folders above it) below the root; path is relative to the root.
-  void add_file(const std::string& path, const std::string& content);
+  /// Adds a file (and the folders above it) below the root; path is relative to the root. A
+  /// file added again is another file: a new identity, as a rename over it would give.
+  void add_file(const std::string& path, const std::string& content, uint32_t permissions = 0);
   void add_directory(const std::string& path);
+  /// Marks an entry as a symbolic link to what it holds: stat says so, identify finds no
+  /// regular file.
+  void make_link(const std::string& path);
+  /// Appends to a file in place: same identity, later state.
+  void append(const std::string& path, const std::string& content);
   bool has_file(const std::string& path) const;
   /// The content of a file below the root, written or added; empty when there is none.
   std::string file(const std::string& path) const;
+  /// Permission bits a file was created with; 0 when none were given.
+  uint32_t permissions(const std::string& path) const;
+  /// Every file below the root, temporary ones included.
+  std::vector<std::string> files() const;
 
   bool stat(StrView full_path, PathStatus& status) override;
   bool list(StrView full_path, DirEntryMap& entries) override;
   bool make_directory(StrView full_path) override;
   bool remove(StrView full_path) override;
   std::unique_ptr<ByteStream> open(StrView full_path, uint32_t flags) override;
+  std::unique_ptr<ByteStream> create_new(StrView full_path, uint32_t permissions,
+                                         bool* exists) override;
+  RenameResult rename(StrView from, StrView to, bool replace) override;
+  bool sync(const std::vector<SmallString>& full_paths) override;
+  int identify(StrView full_path, FileIdentity& identity) override;
 
   // Relative paths whose operation fails. A failed close still ends the stream, as fclose does.
-  std::set<std::string> fail_stat, fail_open, fail_remove, fail_close, fail_make_directory;
+  std::set<std::string> fail_stat, fail_open, fail_remove, fail_close, fail_make_directory,
+      fail_rename;
   /// Relative paths of folders that cannot be enumerated.
   std::set<std::string> fail_list;
   /// Relative path of an input whose reads fail from this offset on.
   std::map<std::string, int64_t> fail_reads_from;
   /// Relative path of an output that accepts this many bytes, then writes come up short.
   std::map<std::string, int64_t> write_budget;
+  bool fail_sync = false;
+  /// Called when a file is opened for reading, with its relative path: a test changes the tree
+  /// while the file is being converted.
+  std::function<void(const std::string&)> on_open_for_reading;
 
   std::vector<std::string> directories_made, files_opened, files_removed;
   int closes = 0;  // close calls on opened files, failed ones included
+  /// "create P", "rename P -> Q", "sync P Q", "remove P", in the order they were made.
+  std::vector<std::string> calls;
 
  private:
   class File;
+  struct Node {
+    std::string content;
+    uint64_t inode = 0;
+    int64_t version = 0;
+    uint32_t permissions = 0;
+  };
   std::string relative(StrView full_path) const;
   bool is_directory(const std::string& path) const;
   bool parent_exists(const std::string& path) const;
+  bool exists(const std::string& path) const;
+  void write_content(const std::string& path, const std::string& content);
 
   std::string prefix_;
-  std::map<std::string, std::string> files_;
+  std::map<std::string, Node> files_;
   std::set<std::string> directories_;
+  std::set<std::string> links_;
+  uint64_t next_inode_ = 1;
 };
 
 }  // namespace velmarch

@@ -19,6 +19,9 @@ class BufferedStream final : public ByteStream {
   int close() override;
   int64_t peek_buffered(const unsigned char** data) override;
   void consume_buffered(uint64_t n) override { cursor_ += n; }
+  bool identity(FileIdentity& identity) override {
+    return inner_ != nullptr && inner_->identity(identity);
+  }
 
   uint64_t capacity() const { return capacity_; }
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/platform.h"
+
 namespace velmarch {
 
 /// A stream of bytes with five operations. The base answers -2 for read, write, tell and seek
@@ -27,6 +29,9 @@ class ByteStream {
   virtual int64_t peek_buffered(const unsigned char** /*data*/) { return -2; }
   /// Moves the read position past n of the bytes the last peek_buffered answered.
   virtual void consume_buffered(uint64_t /*n*/) {}
+
+  /// The identity and state of the file behind the stream; false when there is none.
+  virtual bool identity(FileIdentity& /*identity*/) { return false; }
 };
 
 inline int64_t byte_stream_read(ByteStream& s, void* destination, uint64_t count) {

@@ -1,5 +1,6 @@
 #include "textlog/file_stream.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -14,6 +15,18 @@ std::unique_ptr<ByteStream> file_stream_open(const char* name, int mode) {
   if (file == nullptr) return nullptr;
   std::unique_ptr<ByteStream> stream(new (std::nothrow) FileStream(file, mode));
   if (!stream) std::fclose(file);
+  return stream;
+}
+
+std::unique_ptr<ByteStream> file_stream_create_new(const char* name, uint32_t permissions,
+                                                   int* error) {
+  FILE* file = platform_file_create_new(name, permissions, error);
+  if (file == nullptr) return nullptr;
+  std::unique_ptr<ByteStream> stream(new (std::nothrow) FileStream(file, FILE_STREAM_WRITE));
+  if (!stream) {
+    std::fclose(file);
+    *error = ENOMEM;
+  }
   return stream;
 }
 
@@ -96,6 +109,10 @@ int FileStream::close() {
   // The C runtime lets go of the handle even when fclose fails: never close it twice.
   file_ = nullptr;
   return result;
+}
+
+bool FileStream::identity(FileIdentity& identity) {
+  return file_ != nullptr && platform_file_identity(file_, &identity);
 }
 
 }  // namespace velmarch

@@ -24,6 +24,7 @@ class FileStream final : public ByteStream {
   int64_t tell() override;
   int64_t seek(int64_t offset, int origin) override;
   int close() override;
+  bool identity(FileIdentity& identity) override;
 
  private:
   bool flush_pending();
@@ -43,5 +44,9 @@ inline constexpr size_t FILE_STREAM_WRITE_BLOCK = 256 * 1024;
 /// Null when the name is null, the mode is not one of the three, or the file cannot be opened.
 /// Write mode creates the file or truncates it; read-write mode needs an existing file.
 std::unique_ptr<ByteStream> file_stream_open(const char* name, int mode);
+/// A new file in write mode, created only when nothing is at the name (never through a link),
+/// with the given permission bits; null with *error set (EEXIST when something is there).
+std::unique_ptr<ByteStream> file_stream_create_new(const char* name, uint32_t permissions,
+                                                   int* error);
 
 }  // namespace velmarch

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "base/small_string.h"
 #include "convert/trace_sink.h"
@@ -14,35 +15,63 @@ inline constexpr int32_t TRC_VERSION_1_1 = 1;
 inline constexpr int32_t TRC_VERSION_2_1 = 2;
 
 /// Writes every input file as a ".trc" file of one version under the output root: the header at
-/// the first frame, one line per frame, and the file removed again when no record line was
-/// written, or when a write or the close failed.
+/// the first frame, one line per frame. Each trace is written under a hidden temporary name
+/// beside its final one and renamed to it once whole, so the final name holds either what it
+/// held before or the whole trace. A trace without record lines, or whose writes, close or input
+/// failed, is removed again.
 class TrcWriter final : public TraceSink {
  public:
   bool frame(const CanRecord& record) override;
   bool new_file(const TraceFileInfo& info, bool continuation) override;
   bool end_file(const TraceFileInfo& info) override;
+  bool kept() const override { return kept_; }
+  std::vector<bool> commit() override;
+  void discard() override;
 
   FolderRoot* output_root = nullptr;  // borrowed
   bool (*write_header)(TrcWriter& writer) = nullptr;
   bool (*write_frame)(TrcWriter& writer, const CanRecord& record) = nullptr;
   std::unique_ptr<ByteStream> stream;  // the open output file, if any
-  SmallString path;                    // output path relative to output_root, ".trc" included
+  SmallString path;                    // final path relative to output_root, ".trc" included
   bool header_written = false;
   double start_time = 0;    // timestamp of the file's first frame; NaN until it arrives
   int64_t next_number = 0;  // message number of the next record line
   SmallString line;         // reused for every line
 
  private:
-  // Whether new_file opened the current output: only an output this writer created may be
-  // removed again.
+  friend std::unique_ptr<TrcWriter> trc_writer_create(FolderRoot* output_root, int32_t version);
+
+  // A durable file's trace, whole and closed, waiting for commit under its temporary name.
+  struct Staged {
+    SmallString temporary;
+    SmallString final;
+  };
+
+  bool open_temporary(uint32_t permissions);
+  bool publish(const TraceFileInfo& info);
+  bool remove_temporary(StrView temporary);
+  bool remove_previous_trace();
+
+  // Whether new_file created the current temporary file: only a file this writer created may
+  // be removed again.
   bool opened_ = false;
   // A header or record line of the current output did not go out whole.
   bool write_failed_ = false;
+  bool kept_ = false;
+  SmallString temporary_;  // where the current trace is written, relative to output_root
+  uint64_t name_state_ = 0;
+  std::vector<Staged> staged_;
 };
 
 /// Null for any version but TRC_VERSION_1_1 and TRC_VERSION_2_1, or when memory runs out.
 std::unique_ptr<TrcWriter> trc_writer_create(FolderRoot* output_root, int32_t version);
 /// Closes a file still open, quietly; removes nothing.
 void trc_writer_release(std::unique_ptr<TrcWriter>& writer);
+
+/// The hidden name a trace is written under: ".<name>.<six letters or digits>.part" beside the
+/// final path, a name no run converts or takes for a trace. A name too long for that is cut.
+SmallString temporary_trace_path(StrView final_path, uint64_t random);
+/// The final path a temporary name made by temporary_trace_path stands for; empty otherwise.
+SmallString final_trace_path(StrView temporary_path);
 
 }  // namespace velmarch

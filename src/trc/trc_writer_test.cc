@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "fs/path_value.h"
 #include "testing/memory_folder_root.h"
 #include "testing/test_data.h"
 #include "trc/trc_format.h"
@@ -82,8 +84,8 @@ TEST_F(TrcWriterTest, FileWithoutFramesLeavesNoOutput) {
   CanRecord other = frame_of(5, 1, false, false, {});
   other.kind = 7;  // not a frame: accepted, not written
   EXPECT_TRUE(convert(*writer, "empty", {other}));
-  EXPECT_FALSE(root.has_file("empty.trc"));
-  EXPECT_EQ(root.files_removed, std::vector<std::string>{"empty.trc"});
+  EXPECT_FALSE(writer->kept());
+  EXPECT_TRUE(root.files().empty());  // its temporary file went too
 }
 
 TEST_F(TrcWriterTest, CanFdInVersionOneSetsTheStartButTakesNoNumber) {
@@ -171,6 +173,67 @@ TEST_F(TrcWriterTest, EachFileNumbersFromOneAndOverwrites) {
   EXPECT_NE(root.file("run_2.trc").find("     1)         0.0 Rx"), std::string::npos);
 }
 
+TEST(TemporaryTraceName, IsHiddenBesideTheTraceAndNamesIt) {
+  SmallString temporary = temporary_trace_path("logs_out/a.trc", 12345);
+  EXPECT_TRUE(std::regex_match(std::string(temporary.view()),
+                               std::regex(R"(logs_out/\.a\.trc\.[a-z0-9]{6}\.part)")))
+      << temporary.c_str();
+  EXPECT_EQ(final_trace_path(temporary.view()).view(), "logs_out/a.trc");
+  EXPECT_NE(temporary_trace_path("a.trc", 1).view(), temporary_trace_path("a.trc", 2).view());
+  EXPECT_TRUE(final_trace_path("logs/a.txt").empty());
+  EXPECT_TRUE(final_trace_path(".a.trc.part").empty());
+  // A name too long for the additions is cut, so that the file can still be made.
+  std::string long_name(250, 'n');
+  EXPECT_LE(path_file_name(temporary_trace_path(long_name + ".trc", 7).view()).size(), 255u);
+}
+
+// The trace waits, hidden and whole, until commit gives it its name.
+TEST_F(TrcWriterTest, DurableTraceWaitsForCommit) {
+  auto writer = make(TRC_VERSION_2_1);
+  TraceFileInfo info = info_for("run");
+  info.durable = true;
+  ASSERT_TRUE(writer->new_file(info, false));
+  for (const auto& record : worked_example()) ASSERT_TRUE(writer->frame(record));
+  ASSERT_TRUE(writer->end_file(info));
+  EXPECT_TRUE(writer->kept());
+  EXPECT_FALSE(root.has_file("run.trc"));
+  ASSERT_EQ(root.files().size(), 1u);
+  EXPECT_EQ(final_trace_path(root.files()[0]).view(), "run.trc");
+  EXPECT_EQ(writer->commit(), std::vector<bool>{true});
+  EXPECT_EQ(root.file("run.trc"), read_test_data("example_v2_1.trc"));
+  EXPECT_EQ(root.files(), std::vector<std::string>{"run.trc"});
+  EXPECT_TRUE(writer->commit().empty());
+}
+
+// Written in place, a failed trace used to leave its name empty; it still does, unless its
+// input is to be deleted: then whatever is there stays.
+TEST_F(TrcWriterTest, FailedTraceLeavesItsNameAsBeforeOnlyWhenDurable) {
+  for (bool durable : {false, true}) {
+    root.add_file("x.trc", "an older trace\n");
+    root.write_budget["x.trc"] = 10;
+    auto writer = make(TRC_VERSION_2_1);
+    TraceFileInfo info = info_for("x");
+    info.durable = durable;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(writer->new_file(info, false));
+    EXPECT_FALSE(writer->frame(worked_example()[0]));
+    EXPECT_TRUE(writer->end_file(info));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(root.has_file("x.trc"), durable);
+    EXPECT_EQ(root.files().size(), durable ? 1u : 0u);  // no temporary file left
+  }
+}
+
+TEST_F(TrcWriterTest, TraceThatCannotTakeItsNameIsRemoved) {
+  root.fail_rename.insert("x.trc");
+  auto writer = make(TRC_VERSION_2_1);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(convert(*writer, "x", worked_example()));
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find(" E Could not rename CAN file to x.trc\n"), std::string::npos);
+  EXPECT_TRUE(root.files().empty());
+}
+
 class TrcWriterFailures : public TrcWriterTest {
  protected:
   std::string run(int32_t version, const std::string& output, bool* ended) {
@@ -211,7 +274,8 @@ TEST_F(TrcWriterFailures, RecordWriteFailureRemovesThePartialFile) {
   EXPECT_NE(log.find(" E Could not write CAN data\n"), std::string::npos);
   EXPECT_TRUE(ended);  // the removal worked; frame already said the file failed
   EXPECT_FALSE(root.has_file("cut.trc"));
-  EXPECT_EQ(root.files_removed, std::vector<std::string>{"cut.trc"});
+  ASSERT_EQ(root.files_removed.size(), 1u);
+  EXPECT_EQ(final_trace_path(root.files_removed[0]).view(), "cut.trc");
 
   root.write_budget["cut2.trc"] = 100;
   log = run(TRC_VERSION_2_1, "cut2", &ended);

@@ -64,17 +64,30 @@ bool under_wine() {
 }
 
 RunResult Scratch::run(const std::vector<std::string>& arguments, long long file_size_limit) {
-  std::string out_file = dir_ + "/../" + fs::path(dir_).filename().string() + ".out";
-  std::string err_file = dir_ + "/../" + fs::path(dir_).filename().string() + ".err";
+  return finish(start(arguments, file_size_limit));
+}
+
+Started Scratch::start(const std::vector<std::string>& arguments, long long file_size_limit,
+                       int ignored_signal) {
+  static int runs = 0;
+  Started started;
+  std::string base =
+      dir_ + "/../" + fs::path(dir_).filename().string() + "." + std::to_string(++runs);
+  started.out_file = base + ".out";
+  started.err_file = base + ".err";
   std::vector<std::string> wrapper = wrapper_command();
   pid_t child = fork();
   if (child == 0) {
     if (chdir(dir_.c_str()) != 0) _exit(127);
-    int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = open(started.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(started.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);
     dup2(err, 2);
     alarm(time_limit_);
+    // A test runner started in the background ignores SIGINT; velmarch would inherit that.
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+      signal(signal_number, signal_number == ignored_signal ? SIG_IGN : SIG_DFL);
+    }
     if (file_size_limit >= 0) {
       // An ignored signal stays ignored across exec; the limit is inherited.
       signal(SIGXFSZ, SIG_IGN);
@@ -93,17 +106,22 @@ RunResult Scratch::run(const std::vector<std::string>& arguments, long long file
     }
     _exit(127);
   }
+  started.pid = child;
+  return started;
+}
+
+RunResult Scratch::finish(const Started& started) {
   RunResult result;
   int status = 0;
-  waitpid(child, &status, 0);
+  waitpid(started.pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
-  result.out = slurp(out_file);
+  result.out = slurp(started.out_file);
   // A Windows console program's standard output is text: its lines end in CR LF.
   for (size_t cr; (cr = result.out.find("\r\n")) != std::string::npos;) result.out.erase(cr, 1);
-  result.raw_err = slurp(err_file);
+  result.raw_err = slurp(started.err_file);
   EXPECT_NE(result.status, MEMORY_CHECKER_STATUS) << "memory checker report:\n" << result.raw_err;
-  std::remove(out_file.c_str());
-  std::remove(err_file.c_str());
+  std::remove(started.out_file.c_str());
+  std::remove(started.err_file.c_str());
   static const std::regex prefix(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d +\d+ +\d+ )");
   std::istringstream lines(result.raw_err);
   for (std::string line; std::getline(lines, line);) {

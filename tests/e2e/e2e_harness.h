@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
@@ -20,6 +21,13 @@ struct RunResult {
   std::string raw_err;
 };
 
+/// A velmarch process started by Scratch::start, not yet waited for.
+struct Started {
+  pid_t pid = -1;
+  std::string out_file;
+  std::string err_file;
+};
+
 /// A scratch folder, the current directory of every run; removed afterwards.
 class Scratch : public ::testing::Test {
  protected:
@@ -29,6 +37,12 @@ class Scratch : public ::testing::Test {
   /// Runs velmarch with the arguments in the scratch folder. A file size limit (bytes, >= 0)
   /// applies to the run with SIGXFSZ ignored, so that a write past it fails with EFBIG.
   RunResult run(const std::vector<std::string>& arguments, long long file_size_limit = -1);
+  /// Starts velmarch and returns at once; SIGINT, SIGTERM and SIGHUP start at their defaults
+  /// whatever the test runner set, unless ignored_signal names one to start ignored.
+  Started start(const std::vector<std::string>& arguments, long long file_size_limit = -1,
+                int ignored_signal = 0);
+  /// Waits for a started run to end. A run killed by a signal has the status 256 + signal.
+  RunResult finish(const Started& started);
 
   std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
   void write(const std::string& relative, const std::string& content);

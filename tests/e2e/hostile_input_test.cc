@@ -241,7 +241,9 @@ TEST_F(Hostile, InputGivenTwice) {
   std::remove(path("logs_out/a.trc").c_str());
   std::remove(path("logs_out").c_str());
 
-  // Deleted after the first conversion, it is missing the second time.
+  // Deleted after the first conversion, it is missing the second time. (The first run's trace
+  // would keep -d from writing over it.)
+  std::remove(path("logs/a.trc").c_str());
   result = run({"-d", "logs/a.txt", "logs/a.txt"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.log, std::vector<std::string>{"W Could not find input file/folder a.txt"});

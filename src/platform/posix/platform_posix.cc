@@ -1,12 +1,18 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -40,12 +46,37 @@ int platform_file_seek(FILE* file, int64_t offset, int origin) {
 
 int64_t platform_file_tell(FILE* file) { return static_cast<int64_t>(ftello(file)); }
 
+namespace {
+
+FileIdentity identity_of(const struct stat& info) {
+  FileIdentity identity;
+  identity.device = static_cast<uint64_t>(info.st_dev);
+  identity.inode = static_cast<uint64_t>(info.st_ino);
+  identity.size = static_cast<int64_t>(info.st_size);
+  identity.modified_ns =
+      static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  identity.permissions = static_cast<uint32_t>(info.st_mode & 0777);
+  identity.regular = S_ISREG(info.st_mode);
+  return identity;
+}
+
+// lstat of the entry itself: a trailing "/" would make the kernel follow a link.
+bool is_link(const char* path) {
+  std::string entry(path);
+  while (entry.size() > 1 && entry.back() == '/') entry.pop_back();
+  struct stat info {};
+  return lstat(entry.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+}  // namespace
+
 int platform_stat(const char* path, PlatformFileStatus* status) {
   struct stat info{};
   if (stat(path, &info) != 0) {
     // "file.txt/x" does not exist either; other systems say ENOENT for it.
     return errno == ENOTDIR ? ENOENT : errno;
   }
+  status->is_link = is_link(path);
   if (S_ISREG(info.st_mode)) {
     status->kind = PlatformFileKind::regular;
   } else if (S_ISDIR(info.st_mode)) {
@@ -56,6 +87,20 @@ int platform_stat(const char* path, PlatformFileStatus* status) {
   status->size = static_cast<int64_t>(info.st_size);
   status->device = static_cast<uint64_t>(info.st_dev);
   status->inode = static_cast<uint64_t>(info.st_ino);
+  return 0;
+}
+
+bool platform_file_identity(FILE* file, FileIdentity* identity) {
+  struct stat info {};
+  if (fstat(fileno(file), &info) != 0) return false;
+  *identity = identity_of(info);
+  return true;
+}
+
+int platform_path_identity(const char* path, FileIdentity* identity) {
+  struct stat info {};
+  if (lstat(path, &info) != 0) return errno == ENOTDIR ? ENOENT : errno;
+  *identity = identity_of(info);
   return 0;
 }
 
@@ -71,6 +116,61 @@ bool platform_list_directory(const char* path, void (*on_name)(void* context, co
 bool platform_make_directory(const char* path) { return mkdir(path, 0777) == 0; }
 
 bool platform_remove(const char* path) { return std::remove(path) == 0; }
+
+FILE* platform_file_create_new(const char* name, uint32_t permissions, int* error) {
+  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                permissions != 0 ? 0600 : 0666);
+  if (fd < 0) {
+    *error = errno;
+    return nullptr;
+  }
+  // The exact bits, whatever the umask, as gzip gives its output; a file system without
+  // permissions (FAT) refuses, and its files are as readable as the input anyway.
+  if (permissions != 0) (void)fchmod(fd, static_cast<mode_t>(permissions & 0777));
+  FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    *error = errno;
+    close(fd);
+  }
+  return file;
+}
+
+int platform_rename(const char* from, const char* to, bool replace) {
+  if (replace) return rename(from, to) == 0 ? 0 : errno;
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without the flag: a hard link cannot replace anything either.
+  if (link(from, to) == 0) {
+    unlink(from);
+    return 0;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+  // Neither (FAT): look, then rename. Another process could slip in between.
+  struct stat info {};
+  if (lstat(to, &info) == 0) return EEXIST;
+  return rename(from, to) == 0 ? 0 : errno;
+}
+
+bool platform_sync(const char* const* paths, size_t count) {
+  // One syncfs per file system flushes every file on it and its folder entries, which is far
+  // cheaper than a flush per file for many small traces.
+  std::vector<dev_t> synced;
+  for (size_t i = 0; i < count; ++i) {
+    int fd = open(paths[i], O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool ok = fstat(fd, &info) == 0;
+    bool seen = false;
+    for (dev_t device : synced) seen = seen || device == info.st_dev;
+    if (ok && !seen) {
+      ok = syncfs(fd) == 0;
+      if (ok) synced.push_back(info.st_dev);
+    }
+    close(fd);
+    if (!ok) return false;
+  }
+  return true;
+}
 
 bool platform_current_directory(char* buffer, size_t size) {
   return getcwd(buffer, size) != nullptr;
@@ -95,6 +195,49 @@ void platform_set_time_zone(const char* zone) {
     unsetenv("TZ");
   }
   tzset();
+}
+
+namespace {
+
+std::atomic<int> interruption{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read and written in a signal handler");
+
+void on_interruption(int signal_number) {
+  int expected = 0;
+  if (!interruption.compare_exchange_strong(expected, signal_number)) {
+    // The second one: whoever presses Ctrl-C twice wants out now. The signal is blocked while
+    // its handler runs, so the raise takes effect on return.
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+  }
+}
+
+}  // namespace
+
+void platform_catch_interrupts() {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // nohup and background jobs start with some ignored; they stay so.
+    if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = on_interruption;
+    sigemptyset(&action.sa_mask);
+    // Reads and writes carry on; the conversion looks at the flag between frames.
+    action.sa_flags = SA_RESTART;
+    sigaction(signal_number, &action, nullptr);
+  }
+}
+
+int platform_interruption() { return interruption.load(std::memory_order_relaxed); }
+
+void platform_die_of_interruption(int signal_number) {
+  std::signal(signal_number, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  std::raise(signal_number);
+  _exit(128 + signal_number);
 }
 
 int platform_compare_ignoring_case(const char* a, const char* b) { return strcasecmp(a, b); }

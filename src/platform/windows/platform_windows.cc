@@ -1,10 +1,13 @@
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -55,6 +58,9 @@ int platform_stat(const char* path, PlatformFileStatus* status) {
   }
   struct _stat64 info{};
   if (_stat64(name.c_str(), &info) != 0) return errno;
+  DWORD attributes = GetFileAttributesA(name.c_str());
+  status->is_link =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   // A trailing "/" names a folder: "file.txt/" does not exist, as on other systems.
   if (folder_only && (info.st_mode & _S_IFMT) != _S_IFDIR) return ENOENT;
   if ((info.st_mode & _S_IFMT) == _S_IFREG) {
@@ -70,6 +76,63 @@ int platform_stat(const char* path, PlatformFileStatus* status) {
   status->device = 0;
   status->inode = 0;
   return 0;
+}
+
+namespace {
+
+// FILETIME counts 100 ns steps from 1601.
+int64_t nanoseconds_since_1970(FILETIME time) {
+  int64_t ticks = (static_cast<int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return (ticks - 116444736000000000LL) * 100;
+}
+
+bool identity_of_handle(HANDLE handle, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  *identity = FileIdentity{};
+  identity->device = info.dwVolumeSerialNumber;
+  identity->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity->size =
+      static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  identity->modified_ns = nanoseconds_since_1970(info.ftLastWriteTime);
+  identity->regular =
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  return true;
+}
+
+int errno_of_last_error() {
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return ENOENT;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+      return EEXIST;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return EACCES;
+    default:
+      return EIO;
+  }
+}
+
+}  // namespace
+
+bool platform_file_identity(FILE* file, FileIdentity* identity) {
+  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return handle != INVALID_HANDLE_VALUE && identity_of_handle(handle, identity);
+}
+
+int platform_path_identity(const char* path, FileIdentity* identity) {
+  // No access asked: only the entry's information, of the link itself where there is one.
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return errno_of_last_error();
+  bool ok = identity_of_handle(handle, identity);
+  int error = ok ? 0 : errno_of_last_error();
+  CloseHandle(handle);
+  return error;
 }
 
 bool platform_list_directory(const char* path, void (*on_name)(void* context, const char* name),
@@ -90,6 +153,37 @@ bool platform_list_directory(const char* path, void (*on_name)(void* context, co
 bool platform_make_directory(const char* path) { return _mkdir(path) == 0; }
 
 bool platform_remove(const char* path) { return std::remove(path) == 0; }
+
+FILE* platform_file_create_new(const char* name, uint32_t /*permissions*/, int* error) {
+  int fd = -1;
+  *error = _sopen_s(&fd, name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYNO,
+                    _S_IREAD | _S_IWRITE);
+  if (*error != 0) return nullptr;
+  FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) {
+    *error = errno;
+    _close(fd);
+  }
+  return file;
+}
+
+int platform_rename(const char* from, const char* to, bool replace) {
+  DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  return MoveFileExA(from, to, flags) ? 0 : errno_of_last_error();
+}
+
+bool platform_sync(const char* const* paths, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    HANDLE handle =
+        CreateFileA(paths[i], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bool ok = FlushFileBuffers(handle) != 0;
+    CloseHandle(handle);
+    if (!ok) return false;
+  }
+  return true;
+}
 
 bool platform_current_directory(char* buffer, size_t size) {
   return _getcwd(buffer, static_cast<int>(size)) != nullptr;
@@ -126,6 +220,41 @@ void platform_set_time_zone(const char* zone) {
   _putenv_s("TZ", zone != nullptr ? zone : "");  // an empty value removes the variable
   _tzset();
 }
+
+namespace {
+
+std::atomic<int> interruption{0};
+
+BOOL WINAPI on_console_event(DWORD event) {
+  int code;
+  switch (event) {
+    case CTRL_C_EVENT:
+      code = SIGINT;
+      break;
+    case CTRL_BREAK_EVENT:
+      code = SIGBREAK;
+      break;
+    case CTRL_CLOSE_EVENT:
+      code = SIGTERM;
+      break;
+    default:
+      return FALSE;
+  }
+  int expected = 0;
+  if (!interruption.compare_exchange_strong(expected, code)) ExitProcess(STATUS_CONTROL_C_EXIT);
+  // This runs on a thread of its own. The main thread cleans up and ends the process; returning
+  // would let Windows end it first when the console is closed.
+  Sleep(INFINITE);
+  return TRUE;
+}
+
+}  // namespace
+
+void platform_catch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+int platform_interruption() { return interruption.load(std::memory_order_relaxed); }
+
+void platform_die_of_interruption(int /*interruption*/) { ExitProcess(STATUS_CONTROL_C_EXIT); }
 
 int platform_compare_ignoring_case(const char* a, const char* b) { return _stricmp(a, b); }
 

@@ -1,0 +1,266 @@
+// Runs that are interrupted for real, by each signal, early and late, with and without -d, and
+// runs that meet each other in one tree: afterwards every trace under its final name is whole,
+// every input is intact unless its whole trace is, and nothing else is left behind.
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "e2e_harness.h"
+
+namespace e2e {
+namespace {
+
+// A log of many frames, 1 ms apart.
+std::string long_log(int session, int frames) {
+  std::ostringstream lines;
+  for (int i = 0; i < frames; ++i) {
+    int ms = i % 1000, s = (i / 1000) % 60, m = (i / 60000) % 60, h = 11 + i / 3600000;
+    char line[64];
+    std::snprintf(line, sizeof line, "%02d:%02d:%02d.%03d;%d;%X;8;1122334455667788\n", h, m, s, ms,
+                  i % 2 == 0 ? 0 : 9, 0x100 + i % 0x600);
+    lines << line;
+  }
+  std::string log = text_log(session, 1, {});
+  return log + lines.str();
+}
+
+bool wait_until(const std::function<bool()>& ready) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+bool is_temporary(const std::string& entry) {
+  return entry.find("/.") != std::string::npos || entry.rfind(".", 0) == 0;
+}
+
+// Stops the run once the state it is in passes the test, and answers true with it stopped
+// there; false when it ended first.
+bool stop_when(const Started& started, const std::function<bool()>& ready) {
+  for (;;) {
+    if (!wait_until(ready)) return false;
+    kill(started.pid, SIGSTOP);
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(started.pid), &info, WSTOPPED | WEXITED | WNOWAIT) != 0 ||
+        info.si_code != CLD_STOPPED) {
+      return false;
+    }
+    if (ready()) return true;  // still so, now that it stands still
+    kill(started.pid, SIGCONT);
+  }
+}
+
+// Stops the run in the state given, delivers the signal and lets it go on.
+void interrupt_when(const Started& started, int signal_number, const std::function<bool()>& ready) {
+  ASSERT_TRUE(stop_when(started, ready)) << "the run ended before it could be interrupted";
+  kill(started.pid, signal_number);
+  kill(started.pid, SIGCONT);
+}
+
+class Interruption : public Scratch {
+ protected:
+  void SetUp() override {
+    Scratch::SetUp();
+    if (under_wine()) GTEST_SKIP() << "POSIX signals";
+  }
+
+  // Temporary files of traces in flight below folder.
+  std::vector<std::string> temporaries() const {
+    std::vector<std::string> found;
+    for (const auto& entry : tree()) {
+      if (is_temporary(entry)) found.push_back(entry);
+    }
+    return found;
+  }
+
+  off_t largest_temporary_size() const {
+    off_t largest = -1;
+    for (const auto& entry : temporaries()) {
+      struct stat info {};
+      if (::stat(path(entry).c_str(), &info) == 0 && info.st_size > largest) largest = info.st_size;
+    }
+    return largest;
+  }
+
+  // The traces an uninterrupted run makes of the same inputs, by path.
+  std::map<std::string, std::string> reference_traces(const std::vector<std::string>& arguments) {
+    std::map<std::string, std::string> traces;
+    RunResult result = run(arguments);
+    EXPECT_EQ(result.status, 0) << result.raw_err;
+    for (const auto& entry : tree()) {
+      if (entry.size() > 4 && entry.substr(entry.size() - 4) == ".trc") {
+        traces[entry] = read(entry);
+        std::remove(path(entry).c_str());
+      }
+    }
+    return traces;
+  }
+};
+
+TEST_F(Interruption, EachSignalEarlyAndLateLeavesNoPartOfTheTrace) {
+  const std::string log = long_log(1, 100000);
+  write("big.txt", log);
+  std::map<std::string, std::string> reference = reference_traces({"big.txt"});
+  ASSERT_EQ(reference.size(), 1u);
+  const off_t whole = static_cast<off_t>(reference["big.trc"].size());
+
+  for (bool delete_converted : {false, true}) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+      for (bool late : {false, true}) {
+        SCOPED_TRACE(std::string(strsignal(signal_number)) + (late ? ", late" : ", early") +
+                     (delete_converted ? ", -d" : ""));
+        std::vector<std::string> arguments = {"--buffer", "65536", "big.txt"};
+        if (delete_converted) arguments.insert(arguments.begin(), "-d");
+        Started started = start(arguments);
+        interrupt_when(started, signal_number, [&] {
+          return late ? largest_temporary_size() > whole / 2 : !temporaries().empty();
+        });
+        RunResult result = finish(started);
+        EXPECT_EQ(result.status, 256 + signal_number);
+        EXPECT_EQ(result.log, std::vector<std::string>{"F Interrupted: big.txt not converted"});
+        EXPECT_EQ(tree(), std::vector<std::string>{"big.txt"});
+        EXPECT_EQ(read("big.txt"), log);
+      }
+    }
+  }
+}
+
+TEST_F(Interruption, SignalIgnoredAtStartStaysIgnored) {
+  write("big.txt", long_log(1, 100000));
+  std::map<std::string, std::string> reference = reference_traces({"big.txt"});
+  Started started = start({"big.txt"}, -1, SIGHUP);
+  interrupt_when(started, SIGHUP, [&] { return !temporaries().empty(); });
+  RunResult result = finish(started);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(read("big.trc"), reference["big.trc"]);
+}
+
+// Many files: those finished before the signal are whole, the one in flight and the rest are
+// absent, and with -d only inputs whose traces are whole and durable are gone.
+TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
+  std::map<std::string, std::string> inputs;
+  for (int i = 0; i < 40; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "logs/f%02d.txt", i);
+    inputs[name] = long_log(i + 1, 3000);
+    write(name, inputs[name]);
+  }
+  std::map<std::string, std::string> reference = reference_traces({"logs"});
+  ASSERT_EQ(reference.size(), inputs.size());
+  for (bool delete_converted : {false, true}) {
+    for (bool late : {false, true}) {
+      SCOPED_TRACE(std::string(delete_converted ? "-d" : "no -d") + (late ? ", late" : ", early"));
+      std::vector<std::string> arguments = {"logs"};
+      if (delete_converted) arguments.insert(arguments.begin(), "-d");
+      Started started = start(arguments);
+      // Without -d each trace is published as it ends; with -d they wait, hidden, for the
+      // commit that comes before any input goes.
+      size_t wanted = late ? 30 : 2;
+      interrupt_when(started, SIGINT, [&] {
+        size_t done = 0;
+        for (const auto& entry : tree()) {
+          if (delete_converted ? is_temporary(entry) : reference.count(entry) != 0) ++done;
+        }
+        return done >= wanted;
+      });
+      RunResult result = finish(started);
+      EXPECT_EQ(result.status, 256 + SIGINT);
+      ASSERT_EQ(result.log.size(), 1u);
+      EXPECT_EQ(result.log[0].rfind("F Interrupted", 0), 0u) << result.log[0];
+      for (const auto& entry : tree()) {
+        EXPECT_TRUE(entry == "logs/" || entry == "logs_out/" || inputs.count(entry) != 0 ||
+                    reference.count(entry) != 0)
+            << "left behind: " << entry;
+        if (reference.count(entry) != 0) {
+          EXPECT_EQ(read(entry), reference[entry]) << entry;
+        }
+      }
+      for (const auto& [name, content] : inputs) {
+        std::string trace = "logs_out/" + name.substr(5, 3) + ".trc";
+        if (exists(name)) {
+          EXPECT_EQ(read(name), content) << name;
+        } else {
+          EXPECT_TRUE(exists(trace)) << name << " went without its trace";
+        }
+        std::remove(path(trace).c_str());
+      }
+      for (const auto& [name, content] : inputs) write(name, content);
+    }
+  }
+}
+
+TEST_F(Interruption, AfterKillOnlyTemporaryFilesRemain) {
+  const std::string log = long_log(1, 100000);
+  write("big.txt", log);
+  Started started = start({"-d", "--buffer", "65536", "big.txt"});
+  interrupt_when(started, SIGKILL, [&] { return largest_temporary_size() > 1000000; });
+  finish(started);
+  for (const auto& entry : tree()) {
+    EXPECT_TRUE(entry == "big.txt" || is_temporary(entry)) << entry;
+  }
+  EXPECT_EQ(read("big.txt"), log);
+}
+
+// Two runs at once, one writing 1.1 and one 2.1 over the same tree: each trace is one run's
+// whole output, and with -d no input is lost.
+TEST_F(Interruption, TwoRunsAtOnceLeaveWholeTraces) {
+  std::map<std::string, std::string> inputs;
+  for (int i = 0; i < 20; ++i) {
+    std::string name = "logs/f" + std::to_string(10 + i) + ".txt";
+    inputs[name] = long_log(i + 1, 2000);
+    write(name, inputs[name]);
+  }
+  std::map<std::string, std::string> v1 = reference_traces({"-f", "version1", "logs"});
+  std::map<std::string, std::string> v2 = reference_traces({"logs"});
+  for (bool delete_converted : {false, true}) {
+    SCOPED_TRACE(delete_converted ? "-d" : "no -d");
+    for (int round = 0; round < 3; ++round) {
+      std::vector<std::string> first = {"-f", "version1", "logs"};
+      std::vector<std::string> second = {"logs"};
+      if (delete_converted) {
+        first.insert(first.begin(), "-d");
+        second.insert(second.begin(), "-d");
+      }
+      Started a = start(first);
+      Started b = start(second);
+      RunResult ra = finish(a);
+      RunResult rb = finish(b);
+      // With -d one run may meet the other's trace, or find the input gone: it says so.
+      if (!delete_converted) {
+        EXPECT_EQ(ra.status, 0) << ra.raw_err;
+        EXPECT_EQ(rb.status, 0) << rb.raw_err;
+      }
+      for (const auto& entry : tree()) {
+        if (v1.count(entry) != 0) {
+          std::string trace = read(entry);
+          EXPECT_TRUE(trace == v1[entry] || trace == v2[entry]) << entry << " is not whole";
+        } else {
+          EXPECT_TRUE(entry == "logs/" || entry == "logs_out/" || inputs.count(entry) != 0)
+              << "left behind: " << entry;
+        }
+      }
+      for (const auto& [name, content] : inputs) {
+        std::string trace = "logs_out/" + name.substr(5, 3) + ".trc";
+        EXPECT_TRUE(exists(name) || exists(trace)) << name << " lost";
+        if (exists(name)) {
+          EXPECT_EQ(read(name), content);
+        }
+        std::remove(path(trace).c_str());
+        write(name, content);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace e2e
