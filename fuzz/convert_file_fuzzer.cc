@@ -33,13 +33,15 @@ Conversion convert(const std::string& content, int32_t version, int64_t buffer_s
   FUZZ_CHECK(job);
 
   Conversion conversion;
-  conversion.result = job_convert_file(*job, "a.txt", "a");
+  conversion.result = job_convert_file(*job, "a.txt", "a") | job_commit(*job);
   FUZZ_CHECK(conversion.result == 0 || conversion.result == 8);
   FUZZ_CHECK(!job->current_reader);
   conversion.written = out.has_file("a.trc");
   conversion.trace = out.file("a.trc");
-  // With --delete-converted the input goes exactly when its conversion succeeded.
-  FUZZ_CHECK(in.has_file("a.txt") == (conversion.result != 0));
+  // Nothing but the trace is left in the output: no temporary file.
+  FUZZ_CHECK(out.files().size() == (conversion.written ? 1u : 0u));
+  // With --delete-converted the input goes exactly when it was converted into a trace.
+  FUZZ_CHECK(in.has_file("a.txt") == (conversion.result != 0 || !conversion.written));
   FUZZ_CHECK(!writer->stream);
   trc_writer_release(writer);
   job_release(job);

@@ -28,14 +28,19 @@ done
 work=${BENCH_DIR:-$(mktemp -d /tmp/velmarch-bench.XXXXXX)}
 trap 'rm -rf "$work"' EXIT
 # Runs a command $runs times, each with a new, empty output folder in place of the argument
-# @OUT@; prints "median_seconds max_rss_kib". Outputs are deleted only after the last run:
-# ext4 makes new files slow while it still steps over inodes freed moments ago.
+# @OUT@ and, when $copy_input names a folder, a fresh copy of it in place of @IN@ (for -d,
+# which deletes its inputs); prints "median_seconds max_rss_kib". Outputs are deleted only
+# after the last run: ext4 makes new files slow while it still steps over inodes freed moments
+# ago.
+copy_input=
 measure() {
   local times=() rss=0 start end out args
   for ((i = 0; i < runs; i++)); do
     out=$work/runs/$i
-    mkdir -p "$out"
-    args=("${@/#@OUT@/$out}")
+    mkdir -p "$out/out"
+    [ -z "$copy_input" ] || cp -r "$copy_input" "$out/in"
+    args=("${@/#@OUT@/$out/out}")
+    args=("${args[@]/#@IN@/$out/in}")
     sync  # the last run's trace is on disk, not still being written back during this one
     # Wall time to the microsecond from bash's clock; GNU time only for the peak memory.
     start=$EPOCHREALTIME
@@ -80,11 +85,18 @@ for frames in "${sizes[@]}"; do
   done
 done
 
+report_tree() {  # name files median rss
+  awk -v name="$1" -v files="$2" -v t="$3" -v rss="$4" 'BEGIN {
+    if (t <= 0) t = 0.005
+    printf "%-34s %8.3f s %8.0f files/s %29.1f MiB peak\n", name, t, files / t, rss / 1024 }'
+}
+
 files=10000
 ((quick)) && files=1000
 "$workload" --tree "$work/tree" "$files" 100
-read -r t rss < <(measure "$velmarch" -O @OUT@ "$work/tree")
-awk -v files="$files" -v t="$t" -v rss="$rss" 'BEGIN {
-  if (t <= 0) t = 0.005
-  printf "%-34s %8.3f s %8.0f files/s %29.1f MiB peak\n", files " files of 100 frames", t,
-         files / t, rss / 1024 }'
+copy_input=$work/tree
+read -r t rss < <(measure "$velmarch" -O @OUT@ @IN@)
+report_tree "$files files of 100 frames" "$files" "$t" "$rss"
+# -d makes every trace durable before its input goes.
+read -r t rss < <(measure "$velmarch" -d -O @OUT@ @IN@)
+report_tree "$files files of 100 frames, -d" "$files" "$t" "$rss"
