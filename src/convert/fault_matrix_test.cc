@@ -30,7 +30,7 @@ const char* const kLog =
 const char* const kInput = "logs/a.txt";
 const char* const kOutput = "logs_out/a.trc";
 
-enum class Trace { none, whole };
+enum class Trace { none, whole, older };
 
 struct Fault {
   const char* name;
@@ -122,6 +122,37 @@ TEST(FaultMatrix, EveryFaultFailsCleanlyAndKeepsTheInput) {
        0,
        true,
        Trace::whole},
+      {"trace cannot take its name",
+       [](MemoryFolderRoot& fs) { fs.fail_rename.insert(kOutput); },
+       TRC_VERSION_2_1,
+       {"E Could not rename CAN file to logs_out/a.trc", failed},
+       8,
+       true,
+       Trace::none},
+      {"something is at the trace's name",
+       [](MemoryFolderRoot& fs) { fs.add_file(kOutput, "older"); },
+       TRC_VERSION_2_1,
+       {"E Trace logs_out/a.trc exists, not overwritten", "E Error during end file callback",
+        failed},
+       8,
+       true,
+       Trace::older},
+      {"traces cannot be flushed",
+       [](MemoryFolderRoot& fs) { fs.fail_sync = true; },
+       TRC_VERSION_2_1,
+       {"E Could not flush CAN file logs_out/a.trc to disk", failed},
+       8,
+       true,
+       Trace::none},
+      {"input changes during the conversion",
+       [](MemoryFolderRoot& fs) {
+         fs.on_open_for_reading = [&fs](const std::string& path) { fs.append(path, "\n"); };
+       },
+       TRC_VERSION_2_1,
+       {"E Input changed during conversion, not removed: logs/a.txt", failed},
+       8,
+       true,
+       Trace::whole},
       {"folder cannot be listed",
        [](MemoryFolderRoot& fs) { fs.fail_list.insert("logs"); },
        TRC_VERSION_2_1,
@@ -156,6 +187,9 @@ TEST(FaultMatrix, EveryFaultFailsCleanlyAndKeepsTheInput) {
         break;
       case Trace::whole:
         EXPECT_EQ(fs.file(kOutput), whole);
+        break;
+      case Trace::older:
+        EXPECT_EQ(fs.file(kOutput), "older");
         break;
     }
   }

@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 namespace e2e {
 
@@ -145,14 +147,42 @@ bool Scratch::exists(const std::string& relative) const {
 std::string Scratch::read(const std::string& relative) const { return slurp(path(relative)); }
 
 std::vector<std::string> Scratch::tree() const {
+  // A run may still be making and removing files: whatever vanishes meanwhile is passed over.
   std::vector<std::string> entries;
-  for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
-    std::string name = fs::relative(entry.path(), dir_).string();
-    if (entry.is_directory() && !entry.is_symlink()) name += "/";
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(dir_, error), end; !error && it != end;
+       it.increment(error)) {
+    std::string name = it->path().string().substr(dir_.size() + 1);
+    std::error_code ignored;
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) name += "/";
     entries.push_back(name);
   }
   std::sort(entries.begin(), entries.end());
   return entries;
+}
+
+bool wait_until(const std::function<bool()>& ready) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+bool stop_when(const Started& started, const std::function<bool()>& ready) {
+  for (;;) {
+    if (!wait_until(ready)) return false;
+    kill(started.pid, SIGSTOP);
+    // The stop takes effect a moment later: look again once it stands still.
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(started.pid), &info, WSTOPPED | WEXITED | WNOWAIT) != 0 ||
+        info.si_code != CLD_STOPPED) {
+      return false;
+    }
+    if (ready()) return true;
+    kill(started.pid, SIGCONT);
+  }
 }
 
 std::string text_log(int session, int split, const std::vector<std::string>& lines,

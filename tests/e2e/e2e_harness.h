@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,12 @@ class Scratch : public ::testing::Test {
   /// Seconds a run may take before SIGALRM ends it: a hang fails the test instead of the suite.
   unsigned time_limit_ = 60;
 };
+
+/// Polls until ready answers true; false after a minute.
+bool wait_until(const std::function<bool()>& ready);
+/// Stops a started run (SIGSTOP) once ready answers true, and answers true with the run standing
+/// still in that state; false when the run ended first. SIGCONT lets it go on.
+bool stop_when(const Started& started, const std::function<bool()>& ready);
 
 /// Whether the runs go through wine (VELMARCH_E2E_WRAPPER), to a Windows build of velmarch.
 bool under_wine();
