@@ -39,10 +39,27 @@ void interrupt_when(const Started& started, int signal_number, const std::functi
   kill(started.pid, SIGCONT);
 }
 
-class Interruption : public Scratch {
+class Runs : public Scratch {
+ protected:
+  // The traces an uninterrupted run makes of the same inputs, by path; removed again.
+  std::map<std::string, std::string> reference_traces(const std::vector<std::string>& arguments) {
+    std::map<std::string, std::string> traces;
+    RunResult result = run(arguments);
+    EXPECT_EQ(result.status, 0) << result.raw_err;
+    for (const auto& entry : tree()) {
+      if (entry.size() > 4 && entry.substr(entry.size() - 4) == ".trc") {
+        traces[entry] = read(entry);
+        std::remove(path(entry).c_str());
+      }
+    }
+    return traces;
+  }
+};
+
+class Interruption : public Runs {
  protected:
   void SetUp() override {
-    Scratch::SetUp();
+    Runs::SetUp();
     if (under_wine()) GTEST_SKIP() << "POSIX signals";
   }
 
@@ -64,19 +81,6 @@ class Interruption : public Scratch {
     return largest;
   }
 
-  // The traces an uninterrupted run makes of the same inputs, by path.
-  std::map<std::string, std::string> reference_traces(const std::vector<std::string>& arguments) {
-    std::map<std::string, std::string> traces;
-    RunResult result = run(arguments);
-    EXPECT_EQ(result.status, 0) << result.raw_err;
-    for (const auto& entry : tree()) {
-      if (entry.size() > 4 && entry.substr(entry.size() - 4) == ".trc") {
-        traces[entry] = read(entry);
-        std::remove(path(entry).c_str());
-      }
-    }
-    return traces;
-  }
 };
 
 TEST_F(Interruption, EachSignalEarlyAndLateLeavesNoPartOfTheTrace) {
@@ -185,7 +189,7 @@ TEST_F(Interruption, AfterKillOnlyTemporaryFilesRemain) {
 
 // Two runs at once, one writing 1.1 and one 2.1 over the same tree: each trace is one run's
 // whole output, and with -d no input is lost.
-TEST_F(Interruption, TwoRunsAtOnceLeaveWholeTraces) {
+TEST_F(Runs, TwoAtOnceLeaveWholeTraces) {
   std::map<std::string, std::string> inputs;
   for (int i = 0; i < 20; ++i) {
     std::string name = "logs/f" + std::to_string(10 + i) + ".txt";
