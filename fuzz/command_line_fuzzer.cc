@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exit_status.h"
+#include "base/exit_status.h"
 #include "app/tool_settings.h"
 #include "fuzz_support.h"
 

@@ -1,6 +1,6 @@
 #include <new>
 
-#include "app/exit_status.h"
+#include "base/exit_status.h"
 #include "app/tool_settings.h"
 
 int main(int argc, char** argv) {

@@ -8,6 +8,11 @@ namespace velmarch {
 
 namespace {
 
+// A check's own codes sit above argtable's, which are small numbers, so that the error printer
+// tells the two apart: the check's code is moved up by this many bits and back down for its
+// error callback.
+constexpr int CHECK_CODE_SHIFT = 8;
+
 // The offset of the value slots that follow an option in its one allocation.
 template <typename Option>
 Option* allocate_option(int max_count, int arrays) {
@@ -39,7 +44,7 @@ template <typename Option>
 int check_option(void* parent) {
   auto* option = static_cast<Option*>(parent);
   if (option->count < option->hdr.mincount) return OPTION_EMINCOUNT;
-  return option->check != nullptr ? option->check(option, option->user) << 8 : 0;
+  return option->check != nullptr ? option->check(option, option->user) << CHECK_CODE_SHIFT : 0;
 }
 
 template <typename Option>
@@ -56,7 +61,7 @@ void print_option_error(void* parent, FILE* out, int code, const char* value,
     std::fputs("excess option ", out);
     arg_print_option(out, short_names, long_names, value != nullptr ? value : "", "\n");
   } else if (option->error != nullptr) {
-    option->error(option, option->user, out, code >> 8, value, program);
+    option->error(option, option->user, out, code >> CHECK_CODE_SHIFT, value, program);
   }
 }
 

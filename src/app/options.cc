@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "app/exit_status.h"
+#include "base/exit_status.h"
 #include "app/option_types.h"
 #include "app/tool_settings.h"
 #include "app/version.h"
@@ -41,7 +41,7 @@ int check_path_option(void* option, void* list) {
 
 void report_path_error(void* /*option*/, void* /*list*/, FILE* out, int code,
                        const char* /*value*/, const char* /*program*/) {
-  if (code == 3) std::fputs("internal error, could not allocate memory", out);
+  if (code == PATH_OPTION_NO_MEMORY) std::fputs("internal error, could not allocate memory", out);
 }
 
 // Codes of the first error that decide the exit status without printing anything.
@@ -102,7 +102,7 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
   if (rows.version->count > 0) {
     std::printf("Version: %s\n", version_text());
     std::printf("Build date: %s\n", build_date_text());
-    std::printf("GIT SHA: %s%s\n", commit_hash_text(), "");
+    std::printf("GIT SHA: %s\n", commit_hash_text());
     *status = EXIT_OK;
     return false;
   }

@@ -1,4 +1,4 @@
-#include "app/exit_status.h"
+#include "base/exit_status.h"
 #include "app/tool_settings.h"
 #include "convert/conversion_job.h"
 #include "platform/platform.h"

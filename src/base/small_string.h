@@ -49,17 +49,6 @@ class SmallString {
   int64_t capacity_ = 0;
 };
 
-inline StrView small_string_view(const SmallString& s) { return s.view(); }
-inline SmallString small_string_from_view(StrView view) { return SmallString(view); }
-inline void small_string_clear(SmallString& s) { s.clear(); }
-inline char* small_string_reserve(SmallString& s, int64_t n) { return s.reserve(n); }
-inline char* small_string_append(SmallString& s, const void* source, int64_t n) {
-  return s.append(source, n);
-}
-inline char* small_string_extend(SmallString& s, int64_t n) { return s.extend(n); }
-inline void small_string_set_length(SmallString& s, int64_t n) { s.set_length(n); }
-inline void small_string_free(SmallString& s) { s.free(); }
-
 /// Moves the bytes from position i on n places right and fills the gap from source.
 void small_string_insert(SmallString& s, int64_t i, const void* source, int64_t n);
 

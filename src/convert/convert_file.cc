@@ -1,5 +1,6 @@
 #include <type_traits>
 
+#include "base/exit_status.h"
 #include "convert/conversion_job.h"
 #include "diag/log.h"
 #include "textlog/buffered_stream.h"
@@ -8,9 +9,6 @@
 namespace velmarch {
 
 namespace {
-
-constexpr uint8_t FILE_CONVERTED = 0;
-constexpr uint8_t FILE_FAILED = 8;
 
 // Wraps the input in a read buffer of the size the flags ask for: a negative size holds the
 // whole file, 0 reads unbuffered. False when the buffer cannot be had.
@@ -92,15 +90,15 @@ bool job_interrupted(ConversionJob& job) {
 }
 
 int job_commit(ConversionJob& job) {
-  if (job.pending.empty()) return FILE_CONVERTED;
+  if (job.pending.empty()) return EXIT_OK;
   std::vector<bool> published = job.sink->commit();
-  int status = FILE_CONVERTED;
+  int status = EXIT_OK;
   for (size_t i = 0; i < job.pending.size(); ++i) {
     const PendingInput& input = job.pending[i];
     StrView path = input.input_path.view();
     if (i >= published.size() || !published[i]) {
       if (!input.failed) DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(path));
-      status |= FILE_FAILED;
+      status |= EXIT_FILE_FAILED;
       continue;
     }
     if (!input.remove || job_interrupted(job)) continue;
@@ -110,7 +108,7 @@ int job_commit(ConversionJob& job) {
         !same_file_state(input.identity, now)) {
       DIAG(LOG_ERROR, "Input changed during conversion, not removed: %.*s", STR_VIEW_ARG(path));
       DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(path));
-      status |= FILE_FAILED;
+      status |= EXIT_FILE_FAILED;
       continue;
     }
     if (!folder_root_remove(job.input_root, path)) {
@@ -137,22 +135,22 @@ uint8_t job_convert_file(ConversionJob& job, StrView input_path, StrView output_
   info.output_path.append(output_path);
   info.durable = job.flags->delete_converted;
 
-  std::unique_ptr<ByteStream> stream = folder_root_open(job.input_root, input_path, OPEN_READ | 4);
+  std::unique_ptr<ByteStream> stream = folder_root_open(job.input_root, input_path, OPEN_READ | OPEN_SHARED);
   if (!stream) {
     DIAG(LOG_ERROR, "Could not open input file %.*s", STR_VIEW_ARG(input_path));
-    return FILE_FAILED;
+    return EXIT_FILE_FAILED;
   }
   // What the input is now, so that only this very file is ever deleted. A file whose identity
   // cannot be read counts as changed.
   FileIdentity opened;
   if (!stream->identity(opened)) opened = FileIdentity{};
   info.permissions = opened.permissions;
-  if (!buffer_input(job, stream)) return FILE_FAILED;
+  if (!buffer_input(job, stream)) return EXIT_FILE_FAILED;
 
   job.current_reader = text_log_open(stream.get());
   if (!job.current_reader) {
     DIAG(LOG_ERROR, "Could not open log");
-    return FILE_FAILED;
+    return EXIT_FILE_FAILED;
   }
   TextLogReader& reader = *job.current_reader;
   const LogHeader& header = reader.header;
@@ -165,7 +163,7 @@ uint8_t job_convert_file(ConversionJob& job, StrView input_path, StrView output_
   if (info.logger_id.empty() || info.session_no == 0 || info.split_no == 0) {
     DIAG(LOG_ERROR, "Could not parse file header");
     text_log_close(job.current_reader);
-    return FILE_FAILED;
+    return EXIT_FILE_FAILED;
   }
 
   Identity identity = compare_with_previous(job.previous_file, info);
@@ -176,7 +174,7 @@ uint8_t job_convert_file(ConversionJob& job, StrView input_path, StrView output_
   job.previous_file = info;
   if (identity.repeated) {
     text_log_close(job.current_reader);
-    return FILE_CONVERTED;
+    return EXIT_OK;
   }
 
   bool ok = job.sink->new_file(info, identity.continuation);
@@ -194,16 +192,16 @@ uint8_t job_convert_file(ConversionJob& job, StrView input_path, StrView output_
   bool waiting = info.durable && ended && job.sink->kept();
   text_log_close(job.current_reader);
 
-  uint8_t result = ok ? FILE_CONVERTED : FILE_FAILED;
+  uint8_t result = ok ? EXIT_OK : EXIT_FILE_FAILED;
   if (byte_stream_close(stream) != 0) {
     DIAG(LOG_ERROR, "Could not close input file after conversion: %.*s", STR_VIEW_ARG(input_path));
-    result = FILE_FAILED;
+    result = EXIT_FILE_FAILED;
   } else if (job.interrupted && info.input_cut_short) {
     DIAG(LOG_FATAL, "Interrupted: %.*s not converted", STR_VIEW_ARG(input_path));
     job.interruption_reported = true;
   }
   if (job.flags->delete_converted) {
-    queue_input(job, input_path, opened, waiting, result == FILE_CONVERTED, reached_through_link);
+    queue_input(job, input_path, opened, waiting, result == EXIT_OK, reached_through_link);
   }
   return result;
 }

@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "app/exit_status.h"
+#include "base/exit_status.h"
 #include "convert/conversion_job.h"
 #include "diag/log.h"
 #include "fs/path_value.h"

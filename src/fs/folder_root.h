@@ -38,6 +38,9 @@ using DirEntryMap = std::map<SmallString, PathStatus, ByteOrder>;
 enum OpenFlags : uint32_t {
   OPEN_READ = 1,
   OPEN_WRITE = 2,
+  /// Other processes may read and write the file meanwhile. Callers ask for it; every file is
+  /// opened that way anyway, so the platform ignores the bit.
+  OPEN_SHARED = 4,
 };
 
 enum class RenameResult { done, exists, failed };

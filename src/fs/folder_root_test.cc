@@ -184,16 +184,16 @@ TEST_F(PlatformFolderRootTest, DirectoriesAreMadeAndKept) {
 
 TEST_F(PlatformFolderRootTest, OpenChoosesTheModeFromTheLowTwoBits) {
   EXPECT_EQ(folder_root_open(root.get(), "new", 0), nullptr);
-  EXPECT_EQ(folder_root_open(root.get(), "new", 4), nullptr);
+  EXPECT_EQ(folder_root_open(root.get(), "new", OPEN_SHARED), nullptr);
   EXPECT_FALSE(std::filesystem::exists(dir.at("new")));
 
-  auto out = folder_root_open(root.get(), "new", 6);
+  auto out = folder_root_open(root.get(), "new", OPEN_WRITE | OPEN_SHARED);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(byte_stream_write(*out, "abc", 3), 3);
   EXPECT_EQ(byte_stream_read(*out, nullptr, 0), -2);
   EXPECT_EQ(byte_stream_close(out), 0);
 
-  auto both = folder_root_open(root.get(), "new", 7);
+  auto both = folder_root_open(root.get(), "new", OPEN_READ | OPEN_WRITE | OPEN_SHARED);
   ASSERT_NE(both, nullptr);
   char bytes[4] = {};
   EXPECT_EQ(byte_stream_read(*both, bytes, 1), 1);
@@ -201,12 +201,12 @@ TEST_F(PlatformFolderRootTest, OpenChoosesTheModeFromTheLowTwoBits) {
   EXPECT_EQ(byte_stream_write(*both, "d", 1), 1);
   EXPECT_EQ(byte_stream_close(both), 0);
 
-  auto in = folder_root_open(root.get(), "new", 5);
+  auto in = folder_root_open(root.get(), "new", OPEN_READ | OPEN_SHARED);
   ASSERT_NE(in, nullptr);
   EXPECT_EQ(byte_stream_read(*in, bytes, 4), 4);
   EXPECT_EQ(std::string(bytes, 4), "abcd");
   EXPECT_EQ(byte_stream_write(*in, "x", 1), -2);
-  EXPECT_EQ(folder_root_open(root.get(), "missing", 7), nullptr);
+  EXPECT_EQ(folder_root_open(root.get(), "missing", OPEN_READ | OPEN_WRITE | OPEN_SHARED), nullptr);
 
   in.reset();  // Windows removes no open file
   EXPECT_TRUE(folder_root_remove(root.get(), "new"));
@@ -226,8 +226,8 @@ TEST(MemoryFolderRoot, BehavesLikeTheDiskWhereLaterTestsRelyOnIt) {
   EXPECT_EQ(status.kind, PATH_MISSING);
 
   // Writing needs the folder; reading and read-write need the file.
-  EXPECT_EQ(folder_root_open(&root, "nowhere/a.trc", 6), nullptr);
-  EXPECT_EQ(folder_root_open(&root, "in/b.txt", 7), nullptr);
+  EXPECT_EQ(folder_root_open(&root, "nowhere/a.trc", OPEN_WRITE | OPEN_SHARED), nullptr);
+  EXPECT_EQ(folder_root_open(&root, "in/b.txt", OPEN_READ | OPEN_WRITE | OPEN_SHARED), nullptr);
   EXPECT_EQ(folder_root_open(&root, "in", 5), nullptr);
 
   // A file removed while its stream is held stays removed, and a failed close ends the stream.

@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <new>
 
+#include "base/exit_status.h"
 #include "diag/log.h"
 
 namespace velmarch {
 
 namespace {
-
-// The exit status of a run whose inputs have no common root.
-constexpr int NO_COMMON_ROOT = 132;
 
 // The index of the separator that ends the input's parent, or -1. One trailing "/" does not
 // count. Index 0 counts only for a path that begins with "/", which stands for the top of the
@@ -26,7 +24,7 @@ int64_t parent_separator(StrView input) {
 }
 
 bool fail(int* status) {
-  if (status != nullptr) *status = NO_COMMON_ROOT;
+  if (status != nullptr) *status = EXIT_NO_COMMON_ROOT;
   return false;
 }
 
@@ -48,11 +46,11 @@ int32_t normalize_path_option(int count, const char* const* values, StringList& 
     SmallString path;
     // A copy cut short by lack of memory would name another path: leave it out.
     if (path.append(text) == nullptr) {
-      code = 3;
+      code = PATH_OPTION_NO_MEMORY;
       continue;
     }
     path_normalize(path);
-    if (!push(destination, std::move(path))) code = 3;
+    if (!push(destination, std::move(path))) code = PATH_OPTION_NO_MEMORY;
   }
   return code;
 }

@@ -16,7 +16,11 @@ struct InputSet {
   StringList inputs;      // in command-line order; relative to common_root once it is found
 };
 
-/// Normalises every value and appends it to destination; 3 when memory ran out, else 0.
+/// What normalize_path_option answers when memory ran out; the command line reports it.
+inline constexpr int32_t PATH_OPTION_NO_MEMORY = 3;
+
+/// Normalises every value and appends it to destination; PATH_OPTION_NO_MEMORY when memory ran
+/// out, else 0.
 int32_t normalize_path_option(int count, const char* const* values, StringList& destination);
 
 /// Finds the one folder that holds every input, stores it as the common root and makes the

@@ -23,8 +23,8 @@ bool append_bytes(SmallString& out, StrView bytes) {
 bool replace_into(StrView text, StrView pattern, StrView replacement, int32_t budget,
                   SmallString& out) {
   SmallString result;
-  // Any budget that is not positive replaces every occurrence.
-  int64_t left = budget > 0 ? budget : 2147483647;
+  // Any budget that is not positive replaces every occurrence there can be.
+  int64_t left = budget > 0 ? budget : INT32_MAX;
   size_t position = 0;
   if (!pattern.empty()) {
     while (left > 0) {

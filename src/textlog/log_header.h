@@ -4,6 +4,17 @@
 
 namespace velmarch {
 
+/// How much of the date and time a record timestamp carries: each format is named after its
+/// highest field, which sets how far the time rolls back when that field wraps.
+enum TimeFormat : uint8_t {
+  TIME_FORMAT_FULL = 0,     // every digit from the year down: no rollover
+  TIME_FORMAT_SECONDS = 1,  // rolls over every minute
+  TIME_FORMAT_MINUTES = 2,  // every hour
+  TIME_FORMAT_HOURS = 3,    // every day
+  TIME_FORMAT_DAYS = 4,     // every calendar month
+  TIME_FORMAT_MONTHS = 5,   // every calendar year
+};
+
 /// The values of a text log's header block. Each field is set only by its own header
 /// line; a missing or unreadable line leaves the previous value (the zero default unless an
 /// earlier line with the same label set it).
@@ -17,7 +28,7 @@ struct LogHeader {
   double header_time = 0;  // local standard time of the machine, seconds since 1970
   char time_text[20] = {};  // the "Time: " value text, kept for record timestamps
   char value_separator = 0;  // 0: none
-  uint8_t time_format = 0;
+  uint8_t time_format = 0;  // a TimeFormat
   char time_separator = 0;
   char time_separator_ms = 0;
   char date_separator = 0;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "textlog/text_log_test_support.h"
+#include "testing/text_logs.h"
 
 namespace velmarch {
 namespace {

@@ -326,12 +326,12 @@ bool text_log_next(TextLogReader& reader, CanRecord& record) {
     size_t length = read_text_line(*reader.stream, line, reader.failed);
     if (reader.failed || length == 0) break;
     clear_record(record);
-    record.bus = 1;
+    record.bus = CAN_RECORD_BUS;
     split_fields(line, length, reader.header.value_separator, reader.parsed_columns,
                  [&](int index, const char* field) {
                    run_column(reader.columns[index], reader, field, record);
                  });
-    record.kind = 1;
+    record.kind = CAN_RECORD_FRAME;
     if (record.timestamp < reader.last_time) {
       dropped = true;
       reported = reader.last_time;

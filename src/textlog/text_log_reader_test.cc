@@ -10,7 +10,7 @@
 
 #include "diag/log.h"
 #include "textlog/buffered_stream.h"
-#include "textlog/text_log_test_support.h"
+#include "testing/text_logs.h"
 
 namespace velmarch {
 namespace {

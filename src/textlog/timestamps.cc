@@ -47,18 +47,18 @@ void timestamp_prepare(TextLogReader& reader) {
 
 uint32_t rollover_period(uint8_t time_format, double value) {
   switch (time_format) {
-    case 1:
+    case TIME_FORMAT_SECONDS:
       return 60;
-    case 2:
+    case TIME_FORMAT_MINUTES:
       return 3600;
-    case 3:
+    case TIME_FORMAT_HOURS:
       return 86400;
-    case 4:
-    case 5: {
+    case TIME_FORMAT_DAYS:
+    case TIME_FORMAT_MONTHS: {
       auto whole = static_cast<time_t>(value);
       struct tm fields {};
       if (!platform_time_to_utc(whole, &fields)) return 0;
-      if (time_format == 4) {
+      if (time_format == TIME_FORMAT_DAYS) {
         fields.tm_mon += 1;
       } else {
         fields.tm_year += 1;

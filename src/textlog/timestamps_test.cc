@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "textlog/text_log_test_support.h"
+#include "testing/text_logs.h"
 
 namespace velmarch {
 namespace {

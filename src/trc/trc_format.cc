@@ -43,8 +43,12 @@ void append_data(SmallString& line, const CanRecord& record) {
 
 }  // namespace
 
+// TRC times count days from 1899-12-30, the zero of spreadsheet dates.
+constexpr double SECONDS_PER_DAY = 86400;
+constexpr double DAYS_FROM_1899_12_30_TO_1970 = 25569;
+
 void trc_append_start_time(SmallString& line, double start_time) {
-  double days = start_time / 86400 + 25569;
+  double days = start_time / SECONDS_PER_DAY + DAYS_FROM_1899_12_30_TO_1970;
   double whole_days;
   double fraction = std::modf(days, &whole_days);
   char digits[48];

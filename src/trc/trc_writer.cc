@@ -127,7 +127,7 @@ bool TrcWriter::new_file(const TraceFileInfo& info, bool /*continuation*/) {
 }
 
 bool TrcWriter::frame(const CanRecord& record) {
-  if (record.kind != 1 && record.kind != 2) return true;
+  if (record.kind != CAN_RECORD_FRAME && record.kind != CAN_RECORD_OTHER_FRAME) return true;
   if (!header_written) {
     start_time = record.timestamp;
     if (!write_header(*this)) {
