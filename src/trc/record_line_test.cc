@@ -133,5 +133,15 @@ TEST(TrcRecordLines, LinesAreAppended) {
             "    12)         1.5 Rx        0123 2  AB 01\n");
 }
 
+// Message numbers past the column's width widen it, and a counter past 32 bits does not wrap.
+TEST(TrcRecordLines, LargeMessageNumbersWiden) {
+  CanRecord record;
+  for (int64_t number : {9999999LL, 10000000LL, 2147483648LL}) {
+    SmallString line;
+    trc21_append_record(line, number, 0, record);
+    EXPECT_EQ(line.view().substr(0, line.view().find(' ')), std::to_string(number));
+  }
+}
+
 }  // namespace
 }  // namespace velmarch

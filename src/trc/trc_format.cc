@@ -4,38 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diag/log.h"
-
 namespace velmarch {
 
 namespace {
 
-bool write_line(TrcWriter& writer) {
-  if (!writer.stream) return false;
-  int64_t length = writer.line.size();
-  return byte_stream_write(*writer.stream, writer.line.data(), static_cast<uint64_t>(length)) ==
-         length;
-}
-
-bool write_header_lines(TrcWriter& writer, const char* version_line, const char* columns_line) {
-  SmallString& line = writer.line;
-  line.clear();
-  line.append(StrView(version_line));
-  line.append(StrView(";$STARTTIME="));
-  trc_append_start_time(line, writer.start_time);
-  if (columns_line != nullptr) line.append(StrView(columns_line));
-  if (!write_line(writer)) {
-    DIAG(LOG_ERROR, "Could not write CAN header");
-    return false;
-  }
-  return true;
-}
-
 const char* direction(const CanRecord& record) { return record.tx != 0 ? "Tx" : "Rx"; }
-
-double offset_ms(const TrcWriter& writer, const CanRecord& record) {
-  return (record.timestamp - writer.start_time) * 1000;
-}
 
 void append_data(SmallString& line, const CanRecord& record) {
   small_string_append_hex(line, record.data.data(), record.data.size(), ' ', 1);
@@ -61,14 +34,6 @@ void trc_append_start_time(SmallString& line, double start_time) {
     std::strcpy(digits, "0000000000");
   }
   small_string_printf_append(line, "%5llu.%s\n", whole, digits);
-}
-
-bool trc11_write_header(TrcWriter& writer) {
-  return write_header_lines(writer, ";$FILEVERSION=1.1\n", nullptr);
-}
-
-bool trc21_write_header(TrcWriter& writer) {
-  return write_header_lines(writer, ";$FILEVERSION=2.1\n", ";$COLUMNS=N,O,T,B,I,d,L,D\n");
 }
 
 namespace {
@@ -243,17 +208,6 @@ void trc11_append_record(SmallString& line, int64_t number, double offset_ms,
   line.extend(out - text);
 }
 
-bool trc11_write_frame(TrcWriter& writer, const CanRecord& record) {
-  if (record.fd == 1) return true;
-  writer.line.clear();
-  trc11_append_record(writer.line, writer.next_number++, offset_ms(writer, record), record);
-  if (!write_line(writer)) {
-    DIAG(LOG_ERROR, "Could not write CAN data");
-    return false;
-  }
-  return true;
-}
-
 namespace {
 
 const char* trc21_type(const CanRecord& record) {
@@ -308,10 +262,32 @@ void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
   line.extend(out - text);
 }
 
-bool trc21_write_frame(TrcWriter& writer, const CanRecord& record) {
-  writer.line.clear();
-  trc21_append_record(writer.line, writer.next_number++, offset_ms(writer, record), record);
-  return write_line(writer);
+// The two versions differ in more than their layout, and the rows keep each difference as it
+// has always been, since traces written so far and the tools that read them rely on it:
+// - a record line that does not go out whole: 1.1 says "Could not write CAN data", 2.1 leaves
+//   the report to the conversion's own error;
+// - a remote frame: 1.1 shows "RTR" in place of the data for any non-zero rtr, 2.1 types the
+//   line "RR" only for rtr 1 (and drops the data for any non-zero rtr);
+// - CAN FD frames: 1.1 cannot hold them and skips them without a message number.
+constexpr TrcVersion versions[] = {
+    {TRC_VERSION_1_1, ";$FILEVERSION=1.1\n", nullptr, trc11_append_record, true,
+     "Could not write CAN data"},
+    {TRC_VERSION_2_1, ";$FILEVERSION=2.1\n", ";$COLUMNS=N,O,T,B,I,d,L,D\n", trc21_append_record,
+     false, nullptr},
+};
+
+const TrcVersion* trc_version(int32_t number) {
+  for (const TrcVersion& version : versions) {
+    if (version.number == number) return &version;
+  }
+  return nullptr;
+}
+
+void trc_append_header(SmallString& line, const TrcVersion& version, double start_time) {
+  line.append(StrView(version.version_line));
+  line.append(StrView(";$STARTTIME="));
+  trc_append_start_time(line, start_time);
+  if (version.columns_line != nullptr) line.append(StrView(version.columns_line));
 }
 
 }  // namespace velmarch

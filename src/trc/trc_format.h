@@ -1,20 +1,38 @@
 #pragma once
 
+#include <cstdint>
+
+#include "base/small_string.h"
 #include "textlog/can_record.h"
-#include "trc/trc_writer.h"
 
 namespace velmarch {
 
-// Each composes one header or record line in writer.line and writes it with one call.
-bool trc11_write_header(TrcWriter& writer);
-bool trc21_write_header(TrcWriter& writer);
-/// Skips CAN FD frames, which version 1.1 cannot hold, without using a message number.
-bool trc11_write_frame(TrcWriter& writer, const CanRecord& record);
-bool trc21_write_frame(TrcWriter& writer, const CanRecord& record);
+inline constexpr int32_t TRC_VERSION_1_1 = 1;
+inline constexpr int32_t TRC_VERSION_2_1 = 2;
 
-/// The record line of each version (line feed included) for a message number and a time
-/// offset in milliseconds, appended to line. The plain forms go through stb_sprintf; the others
-/// format by hand and give the same bytes.
+/// Appends the record line of one version (line feed included) for a message number and a
+/// time offset in milliseconds.
+using RecordFormatter = void (*)(SmallString& line, int64_t number, double offset_ms,
+                                 const CanRecord& record);
+
+/// What sets one TRC file version apart: the text its files begin with and how it writes a frame.
+struct TrcVersion {
+  int32_t number;            // TRC_VERSION_1_1 or TRC_VERSION_2_1
+  const char* version_line;  // ";$FILEVERSION=..." and its line feed
+  const char* columns_line;  // ";$COLUMNS=..." and its line feed; null when the version has none
+  RecordFormatter append_record;
+  bool skips_fd_frames;      // the version cannot hold CAN FD frames: they take no line or number
+  const char* write_error;   // logged when a record line does not go out whole; null for none
+};
+
+/// The description of a version; null for any number but TRC_VERSION_1_1 and TRC_VERSION_2_1.
+const TrcVersion* trc_version(int32_t number);
+
+/// Appends a file's header lines: version, start time and, where the version has it, columns.
+void trc_append_header(SmallString& line, const TrcVersion& version, double start_time);
+
+/// The record line of each version. The plain forms go through stb_sprintf; the others format
+/// by hand and give the same bytes.
 void trc11_append_record_plain(SmallString& line, int64_t number, double offset_ms,
                                const CanRecord& record);
 void trc11_append_record(SmallString& line, int64_t number, double offset_ms,

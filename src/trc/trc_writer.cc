@@ -65,24 +65,21 @@ SmallString final_trace_path(StrView temporary_path) {
   return path;
 }
 
-std::unique_ptr<TrcWriter> trc_writer_create(FolderRoot* output_root, int32_t version) {
-  std::unique_ptr<TrcWriter> writer(new (std::nothrow) TrcWriter());
-  if (!writer) return nullptr;
-  if (version == TRC_VERSION_1_1) {
-    writer->write_header = trc11_write_header;
-    writer->write_frame = trc11_write_frame;
-  } else if (version == TRC_VERSION_2_1) {
-    writer->write_header = trc21_write_header;
-    writer->write_frame = trc21_write_frame;
-  } else {
-    return nullptr;
-  }
-  writer->output_root = output_root;
-  if (writer->line.reserve(256) == nullptr) return nullptr;
+// The longest line seen so far keeps its room: after the first file, lines allocate nothing.
+constexpr int64_t LINE_CAPACITY = 256;
+
+TrcWriter::TrcWriter(FolderRoot* output_root, const TrcVersion& version)
+    : output_root_(output_root), version_(version) {
   // Temporary names differ between runs that write into one folder at the same time.
   auto now = std::chrono::system_clock::now().time_since_epoch().count();
-  writer->name_state_ =
-      static_cast<uint64_t>(now) ^ (static_cast<uint64_t>(platform_process_id()) << 40);
+  name_state_ = static_cast<uint64_t>(now) ^ (static_cast<uint64_t>(platform_process_id()) << 40);
+}
+
+std::unique_ptr<TrcWriter> trc_writer_create(FolderRoot* output_root, int32_t version) {
+  const TrcVersion* description = trc_version(version);
+  if (description == nullptr) return nullptr;
+  std::unique_ptr<TrcWriter> writer(new (std::nothrow) TrcWriter(output_root, *description));
+  if (!writer || writer->line_.reserve(LINE_CAPACITY) == nullptr) return nullptr;
   return writer;
 }
 
@@ -90,53 +87,67 @@ void trc_writer_release(std::unique_ptr<TrcWriter>& writer) {
   if (!writer) return;
   // The output root may be gone already; the job has ended every file and committed or discarded
   // what waited, so nothing is left to remove.
-  if (writer->stream) {
-    byte_stream_close(writer->stream);
-    writer->stream.reset();
+  if (writer->stream_) {
+    byte_stream_close(writer->stream_);
+    writer->stream_.reset();
   }
   writer.reset();
 }
 
+bool TrcWriter::write_line() {
+  int64_t length = line_.size();
+  return stream_ &&
+         byte_stream_write(*stream_, line_.data(), static_cast<uint64_t>(length)) == length;
+}
+
 bool TrcWriter::open_temporary(uint32_t permissions) {
   for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
-    temporary_ = temporary_trace_path(path.view(), next_random(name_state_));
+    temporary_ = temporary_trace_path(path_.view(), next_random(name_state_));
     bool exists = false;
-    stream = folder_root_create_new(output_root, temporary_.view(), permissions, &exists);
-    if (stream || !exists) break;
+    stream_ = folder_root_create_new(output_root_, temporary_.view(), permissions, &exists);
+    if (stream_ || !exists) break;
   }
-  return stream != nullptr;
+  return stream_ != nullptr;
 }
 
 bool TrcWriter::new_file(const TraceFileInfo& info, bool /*continuation*/) {
   // Every input gets an output of its own, also when it continues the previous split file.
-  path.clear();
-  path.append(info.output_path.view());
-  path.append(StrView(".trc"));
+  path_.clear();
+  path_.append(info.output_path.view());
+  path_.append(StrView(".trc"));
   opened_ = false;
   write_failed_ = false;
   kept_ = false;
   if (!open_temporary(info.permissions)) {
-    DIAG(LOG_ERROR, "Could not open output file for CAN: %s", path.c_str());
+    DIAG(LOG_ERROR, "Could not open output file for CAN: %s", path_.c_str());
     return false;
   }
   opened_ = true;
-  start_time = std::nan("");
-  next_number = 1;
-  header_written = false;
+  start_time_ = std::nan("");
+  next_number_ = 1;
+  header_written_ = false;
   return true;
 }
 
 bool TrcWriter::frame(const CanRecord& record) {
   if (record.kind != CAN_RECORD_FRAME && record.kind != CAN_RECORD_OTHER_FRAME) return true;
-  if (!header_written) {
-    start_time = record.timestamp;
-    if (!write_header(*this)) {
+  if (!header_written_) {
+    start_time_ = record.timestamp;
+    line_.clear();
+    trc_append_header(line_, version_, start_time_);
+    if (!write_line()) {
+      DIAG(LOG_ERROR, "Could not write CAN header");
       write_failed_ = true;
       return false;
     }
-    header_written = true;
+    header_written_ = true;
   }
-  if (!write_frame(*this, record)) {
+  // A skipped frame still starts the file above: its time is the origin of the offsets.
+  if (version_.skips_fd_frames && record.fd == 1) return true;
+  line_.clear();
+  version_.append_record(line_, next_number_++, (record.timestamp - start_time_) * 1000, record);
+  if (!write_line()) {
+    if (version_.write_error != nullptr) DIAG(LOG_ERROR, "%s", version_.write_error);
     write_failed_ = true;
     return false;
   }
@@ -144,27 +155,27 @@ bool TrcWriter::frame(const CanRecord& record) {
 }
 
 bool TrcWriter::remove_temporary(StrView temporary) {
-  if (folder_root_remove(output_root, temporary)) return true;
+  if (folder_root_remove(output_root_, temporary)) return true;
   DIAG(LOG_ERROR, "Could not remove CAN file");
   return false;
 }
 
 bool TrcWriter::remove_previous_trace() {
   PathStatus status;
-  if (!folder_root_stat(output_root, path.view(), &status)) return true;
+  if (!folder_root_stat(output_root_, path_.view(), &status)) return true;
   if (!status.is_link && (status.kind == PATH_MISSING || status.kind == PATH_DIRECTORY)) {
     return true;
   }
-  if (folder_root_remove(output_root, path.view())) return true;
+  if (folder_root_remove(output_root_, path_.view())) return true;
   DIAG(LOG_ERROR, "Could not remove CAN file");
   return false;
 }
 
 bool TrcWriter::publish(const TraceFileInfo& info) {
   if (!info.durable) {
-    if (folder_root_rename(output_root, temporary_.view(), path.view(), true) !=
+    if (folder_root_rename(output_root_, temporary_.view(), path_.view(), true) !=
         RenameResult::done) {
-      DIAG(LOG_ERROR, "Could not rename CAN file to %s", path.c_str());
+      DIAG(LOG_ERROR, "Could not rename CAN file to %s", path_.c_str());
       remove_temporary(temporary_.view());
       return false;
     }
@@ -174,15 +185,15 @@ bool TrcWriter::publish(const TraceFileInfo& info) {
   // The input of a durable file goes once its trace is published: that trace must never
   // take the place of another, whether from an earlier run or from this one.
   bool taken = false;
-  for (const Staged& staged : staged_) taken = taken || staged.final == path;
+  for (const Staged& staged : staged_) taken = taken || staged.final == path_;
   FileIdentity existing;
-  taken = taken || folder_root_identify(output_root, path.view(), existing) != ENOENT;
+  taken = taken || folder_root_identify(output_root_, path_.view(), existing) != ENOENT;
   if (taken) {
-    DIAG(LOG_ERROR, "Trace %s exists, not overwritten", path.c_str());
+    DIAG(LOG_ERROR, "Trace %s exists, not overwritten", path_.c_str());
     remove_temporary(temporary_.view());
     return false;
   }
-  staged_.push_back(Staged{temporary_, path});
+  staged_.push_back(Staged{temporary_, path_});
   kept_ = true;
   return true;
 }
@@ -190,12 +201,12 @@ bool TrcWriter::publish(const TraceFileInfo& info) {
 bool TrcWriter::end_file(const TraceFileInfo& info) {
   kept_ = false;
   bool result = true;
-  if (stream) {
-    if (byte_stream_close(stream) != 0) {
+  if (stream_) {
+    if (byte_stream_close(stream_) != 0) {
       DIAG(LOG_ERROR, "Could not close CAN file");
       result = false;
     }
-    stream.reset();
+    stream_.reset();
   }
   // Nothing of ours is on disk when the output could not be created.
   if (!opened_) return result;
@@ -204,7 +215,7 @@ bool TrcWriter::end_file(const TraceFileInfo& info) {
   // end, could pass for a whole one: it is never published. The input is kept, so nothing is
   // lost.
   bool whole = result && !write_failed_ && !info.input_cut_short;
-  if (whole && header_written && next_number != 1) return publish(info);
+  if (whole && header_written_ && next_number_ != 1) return publish(info);
   if (!remove_temporary(temporary_.view())) return false;
   // Written in place, the trace would have replaced what was at its name and then gone: the name
   // ends empty, as it always has. A durable file's input stays, and so does what is there.
@@ -218,7 +229,7 @@ std::vector<bool> TrcWriter::commit() {
   std::vector<SmallString> temporaries;
   for (const Staged& staged : staged_) temporaries.push_back(staged.temporary);
   // The data first, then the names: a power cut leaves either the old name or the whole trace.
-  bool synced = folder_root_sync(output_root, temporaries);
+  bool synced = folder_root_sync(output_root_, temporaries);
   std::vector<SmallString> finals;
   for (size_t i = 0; i < staged_.size(); ++i) {
     const Staged& staged = staged_[i];
@@ -227,7 +238,7 @@ std::vector<bool> TrcWriter::commit() {
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", staged.final.c_str());
     } else {
       renamed =
-          folder_root_rename(output_root, staged.temporary.view(), staged.final.view(), false);
+          folder_root_rename(output_root_, staged.temporary.view(), staged.final.view(), false);
       if (renamed == RenameResult::exists) {
         DIAG(LOG_ERROR, "Trace %s exists, not overwritten", staged.final.c_str());
       } else if (renamed == RenameResult::failed) {
@@ -241,7 +252,7 @@ std::vector<bool> TrcWriter::commit() {
     published[i] = true;
     finals.push_back(staged.final);
   }
-  if (!finals.empty() && !folder_root_sync(output_root, finals)) {
+  if (!finals.empty() && !folder_root_sync(output_root_, finals)) {
     for (size_t i = 0; i < staged_.size(); ++i) {
       if (!published[i]) continue;
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", staged_[i].final.c_str());

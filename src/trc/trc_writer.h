@@ -8,11 +8,9 @@
 #include "convert/trace_sink.h"
 #include "fs/folder_root.h"
 #include "textlog/byte_stream.h"
+#include "trc/trc_format.h"
 
 namespace velmarch {
-
-inline constexpr int32_t TRC_VERSION_1_1 = 1;
-inline constexpr int32_t TRC_VERSION_2_1 = 2;
 
 /// Writes every input file as a ".trc" file of one version under the output root: the header at
 /// the first frame, one line per frame. Each trace is written under a hidden temporary name
@@ -21,6 +19,9 @@ inline constexpr int32_t TRC_VERSION_2_1 = 2;
 /// failed, is removed again.
 class TrcWriter final : public TraceSink {
  public:
+  /// Borrows the output root.
+  TrcWriter(FolderRoot* output_root, const TrcVersion& version);
+
   bool frame(const CanRecord& record) override;
   bool new_file(const TraceFileInfo& info, bool continuation) override;
   bool end_file(const TraceFileInfo& info) override;
@@ -28,18 +29,9 @@ class TrcWriter final : public TraceSink {
   std::vector<bool> commit() override;
   void discard() override;
 
-  FolderRoot* output_root = nullptr;  // borrowed
-  bool (*write_header)(TrcWriter& writer) = nullptr;
-  bool (*write_frame)(TrcWriter& writer, const CanRecord& record) = nullptr;
-  std::unique_ptr<ByteStream> stream;  // the open output file, if any
-  SmallString path;                    // final path relative to output_root, ".trc" included
-  bool header_written = false;
-  double start_time = 0;    // timestamp of the file's first frame; NaN until it arrives
-  int64_t next_number = 0;  // message number of the next record line
-  SmallString line;         // reused for every line
-
  private:
   friend std::unique_ptr<TrcWriter> trc_writer_create(FolderRoot* output_root, int32_t version);
+  friend void trc_writer_release(std::unique_ptr<TrcWriter>& writer);
 
   // A durable file's trace, whole and closed, waiting for commit under its temporary name.
   struct Staged {
@@ -47,11 +39,20 @@ class TrcWriter final : public TraceSink {
     SmallString final;
   };
 
+  bool write_line();
   bool open_temporary(uint32_t permissions);
   bool publish(const TraceFileInfo& info);
   bool remove_temporary(StrView temporary);
   bool remove_previous_trace();
 
+  FolderRoot* output_root_;
+  const TrcVersion& version_;
+  std::unique_ptr<ByteStream> stream_;  // the open output file, if any
+  SmallString path_;                    // final path relative to output_root_, ".trc" included
+  bool header_written_ = false;
+  double start_time_ = 0;    // timestamp of the file's first frame; NaN until it arrives
+  int64_t next_number_ = 0;  // message number of the next record line
+  SmallString line_;         // reused for every line
   // Whether new_file created the current temporary file: only a file this writer created may
   // be removed again.
   bool opened_ = false;
