@@ -6,7 +6,6 @@
 
 #include "diag/log.h"
 #include "textlog/text_scan.h"
-#include "textlog/timestamps.h"
 
 namespace velmarch {
 
@@ -211,6 +210,10 @@ void clear_record(CanRecord& record) {
 
 }  // namespace
 
+void column_timestamp(TextLogReader& reader, const char* field, CanRecord& record) {
+  record.timestamp = reader.clock.complete(field);
+}
+
 void column_lost(TextLogReader&, const char*, CanRecord&) {}
 
 void column_type(TextLogReader&, const char* field, CanRecord& record) {
@@ -308,7 +311,7 @@ std::unique_ptr<TextLogReader> text_log_open(ByteStream* stream) {
     log_header_apply_line(reader->header, line);
   }
   if (reader->failed || !read_column_heading(*reader)) return nullptr;
-  timestamp_prepare(*reader);
+  reader->clock = TimestampClock(reader->header);
   return reader;
 }
 

@@ -7,6 +7,7 @@
 #include "textlog/byte_stream.h"
 #include "textlog/can_record.h"
 #include "textlog/log_header.h"
+#include "textlog/timestamps.h"
 
 namespace velmarch {
 
@@ -18,32 +19,17 @@ inline constexpr int MAX_COLUMNS = 7;         // columns looked at per line
 /// The parser of one column position; none for a column that is skipped.
 enum class ColumnParser : uint8_t { none = 0, timestamp, lost, type, id, length, data };
 
-/// The UTC seconds of the start of one hour, keyed by its ten digits "yyyymmddhh": records
-/// come in time order, so most of them share the previous record's date and hour.
-struct HourCache {
-  char key[10] = {};
-  int64_t seconds = 0;
-  bool valid = false;
-};
-
 /// One open text log. Made by text_log_open, freed by text_log_close.
 struct TextLogReader {
   ByteStream* stream = nullptr;  // borrowed: never closed or freed by the reader
   uint32_t data_offset = 0;      // offset of the first record line
   LogHeader header;
-  uint32_t rollover_total = 0;   // seconds added for rollovers so far
-  double last_raw_time = 0;      // last timestamp seen by the rollover detector
+  TimestampClock clock;  // set from the header once it is read
   ColumnParser columns[MAX_COLUMNS] = {};
   double last_time = 0;          // timestamp of the last record handed out
   /// A stream read answered an error: the file could not be read whole. text_log_next then
   /// answers false, as at the end of the file; the caller tells the two apart with this flag.
   bool failed = false;
-
-  // Prepared once from the header by timestamp_prepare, so that a record timestamp
-  // costs one pass over its field.
-  bool time_ignored[256] = {};  // characters removed from timestamp texts
-  char time_base[17] = {};      // TIME_TEMPLATE overlaid with the header digits
-  HourCache hour_cache;         // the calendar conversion of the last record's date and hour
   int parsed_columns = 0;       // fields worth splitting: up to the last column with a parser
   char line[TEXT_LINE_BUFFER] = {};
 };
@@ -81,6 +67,7 @@ void text_log_close(std::unique_ptr<TextLogReader>& reader);
 bool read_column_heading(TextLogReader& reader);
 
 /// The column parsers; field is the terminated text of one field.
+void column_timestamp(TextLogReader& reader, const char* field, CanRecord& record);
 void column_lost(TextLogReader& reader, const char* field, CanRecord& record);
 void column_type(TextLogReader& reader, const char* field, CanRecord& record);
 void column_id(TextLogReader& reader, const char* field, CanRecord& record);

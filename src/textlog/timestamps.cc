@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include "platform/platform.h"
 #include "textlog/text_scan.h"
@@ -17,32 +18,28 @@ int64_t utc_seconds(struct tm* fields) {
   return seconds < 0 ? -1 : seconds;
 }
 
-// Copies text without the ignored characters, looking at no more than `look` characters and
-// keeping no more than TIME_DIGITS; answers how many were kept.
-int keep_digits(const TextLogReader& reader, const char* text, int look, char* digits) {
+}  // namespace
+
+TimestampClock::TimestampClock(const LogHeader& header) : time_format_(header.time_format) {
+  for (char c : {header.value_separator, header.time_separator, header.time_separator_ms,
+                 header.date_separator, header.time_and_date_separator, 'T'}) {
+    if (c != '\0') ignored_[static_cast<unsigned char>(c)] = true;
+  }
+  std::memcpy(base_, TIME_TEMPLATE, TIME_DIGITS);
+  char digits[TIME_DIGITS];
+  int m = keep_digits(header.time_text, static_cast<int>(sizeof header.time_text), digits);
+  std::memcpy(base_, digits, static_cast<size_t>(m));
+}
+
+int TimestampClock::keep_digits(const char* text, int look, char* digits) const {
   int kept = 0;
   for (int i = 0; i < look && text[i] != '\0'; ++i) {
     auto c = static_cast<unsigned char>(text[i]);
-    if (reader.time_ignored[c]) continue;
+    if (ignored_[c]) continue;
     if (kept == TIME_DIGITS) break;
     digits[kept++] = static_cast<char>(c);
   }
   return kept;
-}
-
-}  // namespace
-
-void timestamp_prepare(TextLogReader& reader) {
-  const LogHeader& h = reader.header;
-  std::memset(reader.time_ignored, 0, sizeof reader.time_ignored);
-  for (char c : {h.value_separator, h.time_separator, h.time_separator_ms, h.date_separator,
-                 h.time_and_date_separator, 'T'}) {
-    if (c != '\0') reader.time_ignored[static_cast<unsigned char>(c)] = true;
-  }
-  std::memcpy(reader.time_base, TIME_TEMPLATE, TIME_DIGITS);
-  char digits[TIME_DIGITS];
-  int m = keep_digits(reader, h.time_text, static_cast<int>(sizeof h.time_text), digits);
-  std::memcpy(reader.time_base, digits, static_cast<size_t>(m));
 }
 
 uint32_t rollover_period(uint8_t time_format, double value) {
@@ -132,28 +129,29 @@ double composed_time(HourCache& cache, const char* composed) {
   return static_cast<double>(seconds) + digits_value(composed + 14, 3) * 0.001;
 }
 
-void column_timestamp(TextLogReader& reader, const char* field, CanRecord& record) {
+// "11:30:07.123" (time format 3, separators ":" and ".") or "20170307113007123" (format 0).
+double TimestampClock::complete(const char* field) {
   // Copies of a fixed size compile to a few moves; the room past the composition takes what
   // the last one carries beyond the digits kept.
   char digits[TIME_DIGITS] = {};
-  int n = keep_digits(reader, field, TIMESTAMP_FIELD_MAX, digits);
+  int n = keep_digits(field, TIMESTAMP_FIELD_MAX, digits);
   char composed[2 * TIME_DIGITS + 1];
-  std::memcpy(composed, reader.time_base, TIME_DIGITS);
+  std::memcpy(composed, base_, TIME_DIGITS);
   std::memcpy(composed + TIME_DIGITS - n, digits, TIME_DIGITS);
   composed[TIME_DIGITS] = '\0';
 
-  double value = composed_time(reader.hour_cache, composed);
-  value += reader.rollover_total;
+  double value = composed_time(hour_cache_, composed);
+  value += rollover_total_;
 
-  if (reader.last_raw_time > value) {
-    uint32_t period = rollover_period(reader.header.time_format, value);
-    if (period != 0 && reader.last_raw_time - value > 1.0) {
-      reader.rollover_total += period;
+  if (last_raw_time_ > value) {
+    uint32_t period = rollover_period(time_format_, value);
+    if (period != 0 && last_raw_time_ - value > 1.0) {
+      rollover_total_ += period;
       value += period;
     }
   }
-  reader.last_raw_time = value;
-  record.timestamp = value;
+  last_raw_time_ = value;
+  return value;
 }
 
 }  // namespace velmarch

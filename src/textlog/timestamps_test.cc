@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -33,9 +34,17 @@ Result timestamps(const std::string& header_lines, const std::string& records) {
   testing::internal::CaptureStderr();  // drops warn; the reader tests check the message
   while (text_log_next(*log.reader, record)) result.times.push_back(record.timestamp);
   testing::internal::GetCapturedStderr();
-  result.rollover_total = log.reader->rollover_total;
-  result.last_raw_time = log.reader->last_raw_time;
+  result.rollover_total = log.reader->clock.rollover_total();
+  result.last_raw_time = log.reader->clock.last_raw_time();
   return result;
+}
+
+// A clock on its own, for the header time 20170307T113006 and a time format.
+TimestampClock clock_for(uint8_t time_format, const char* time_text = "20170307T113006") {
+  LogHeader header;
+  std::strcpy(header.time_text, time_text);
+  header.time_format = time_format;
+  return TimestampClock(header);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -98,13 +107,23 @@ TEST(TimestampExamples, WithoutTimeLine) {
 // ---------------------------------------------------------------------------------------------
 // Composition
 
-TEST(TimestampComposition, TemplateHeaderAndRecordDigits) {
-  OpenLog log = open_log(log_text(header(2), "Timestamp", ""));
-  ASSERT_TRUE(log.reader);
-  EXPECT_EQ(std::string(log.reader->time_base, TIME_DIGITS), "20170307113006000");
-  OpenLog none = open_log(log_text("", "Timestamp", ""));
-  ASSERT_TRUE(none.reader);
-  EXPECT_EQ(std::string(none.reader->time_base, TIME_DIGITS), TIME_TEMPLATE);
+TEST(TimestampClock, TemplateHeaderAndRecordDigits) {
+  EXPECT_EQ(std::string(clock_for(TIME_FORMAT_MINUTES).base(), TIME_DIGITS), "20170307113006000");
+  EXPECT_EQ(std::string(TimestampClock(LogHeader{}).base(), TIME_DIGITS), TIME_TEMPLATE);
+  // The record's digits replace the last ones of the header's.
+  TimestampClock clock = clock_for(TIME_FORMAT_SECONDS);
+  EXPECT_EQ(clock.complete("30123"), 1488886230.123);
+  EXPECT_EQ(clock.complete("201703071130301239"), 1488886230.123);  // the first 17 digits
+  EXPECT_EQ(clock.complete(""), 1488886206.0 + 60);  // 24 s back: a rollover
+}
+
+TEST(TimestampClock, RolloverCarriesToEveryLaterTimestamp) {
+  TimestampClock clock = clock_for(TIME_FORMAT_SECONDS);
+  EXPECT_EQ(clock.complete("59999"), 1488886259.999);
+  EXPECT_EQ(clock.complete("00050"), 1488886260.050);
+  EXPECT_EQ(clock.rollover_total(), 60u);
+  EXPECT_EQ(clock.complete("00100"), 1488886260.100);
+  EXPECT_EQ(clock.last_raw_time(), 1488886260.100);
 }
 
 TEST(TimestampComposition, IgnoredCharacters) {
@@ -202,14 +221,12 @@ TEST(Rollover, Format5Year) {
 }
 
 TEST(Rollover, AtMostOnePeriodPerLine) {
-  // 2 minutes back in format 1: one period added, still below: dropped.
-  OpenLog log = open_log(log_text(header(1), "Timestamp;ID", ""));
-  ASSERT_TRUE(log.reader);
-  CanRecord record;
-  log.reader->last_raw_time = 1488886259.0 + 120;
-  column_timestamp(*log.reader, "59000", record);
-  EXPECT_EQ(record.timestamp, 1488886259.0 + 60);
-  EXPECT_EQ(log.reader->rollover_total, 60u);
+  // 2 minutes back in format 1 (the record's digits may carry minutes too): one period added,
+  // and the time stays below.
+  TimestampClock clock = clock_for(TIME_FORMAT_SECONDS);
+  EXPECT_EQ(clock.complete("3259000"), 1488886379.0);
+  EXPECT_EQ(clock.complete("3059000"), 1488886259.0 + 60);
+  EXPECT_EQ(clock.rollover_total(), 60u);
 }
 
 TEST(Rollover, NoPeriodFormatNeverRollsOver) {
@@ -233,12 +250,12 @@ TEST(Rollover, StateSurvivesRewind) {
   CanRecord record;
   while (text_log_next(*log.reader, record)) {
   }
-  EXPECT_EQ(log.reader->rollover_total, 60u);
+  EXPECT_EQ(log.reader->clock.rollover_total(), 60u);
   text_log_rewind(*log.reader);
   testing::internal::CaptureStderr();
   ASSERT_TRUE(text_log_next(*log.reader, record));
   testing::internal::GetCapturedStderr();
-  EXPECT_EQ(log.reader->rollover_total, 60u);
+  EXPECT_EQ(log.reader->clock.rollover_total(), 60u);
   // Its raw value now includes the 60 and lies above last_raw_time (00.050 + 60): no rollover.
   EXPECT_EQ(record.timestamp, 1488886319.999);
 }
