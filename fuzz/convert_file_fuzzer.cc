@@ -42,8 +42,6 @@ Conversion convert(const std::string& content, int32_t version, int64_t buffer_s
   FUZZ_CHECK(out.files().size() == (conversion.written ? 1u : 0u));
   // With --delete-converted the input goes exactly when it was converted into a trace.
   FUZZ_CHECK(in.has_file("a.txt") == (conversion.result != 0 || !conversion.written));
-  trc_writer_release(writer);
-  job_release(job);
   return conversion;
 }
 

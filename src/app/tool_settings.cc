@@ -31,17 +31,8 @@ int32_t tool_settings_trace_version(const ToolSettings* settings) {
   return settings != nullptr ? settings->trace_version : 0;
 }
 
-void tool_settings_release(std::unique_ptr<ToolSettings>& settings) {
-  if (!settings) return;
-  if (settings->hooks != nullptr) settings->hooks->release(*settings);
-  settings->input_set.common_root.free();
-  settings->input_set.inputs.clear();
-  settings->output_directories.clear();
-  // The output root is released on its own only when it is not the input root.
-  settings->output_root = nullptr;
-  folder_root_release(settings->separate_output_root);
-  folder_root_release(settings->input_root);
-  settings.reset();
+ToolSettings::~ToolSettings() {
+  if (hooks != nullptr) hooks->release(*this);
 }
 
 }  // namespace velmarch

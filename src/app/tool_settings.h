@@ -28,7 +28,14 @@ class ToolSettingsHooks {
   virtual void release(ToolSettings& /*settings*/) const {}
 };
 
+/// Owns the inputs, the common root and both folder roots; they go in reverse order of the
+/// fields, the output root before the input root.
 struct ToolSettings {
+  ToolSettings() = default;
+  ToolSettings(const ToolSettings&) = delete;
+  ToolSettings& operator=(const ToolSettings&) = delete;
+  ~ToolSettings();
+
   const ToolSettingsHooks* hooks = nullptr;
   ConversionFlags flags;
   InputSet input_set;
@@ -45,7 +52,6 @@ std::unique_ptr<ToolSettings> tool_settings_create();
 /// True when conversion goes ahead; false stops the run with *status as it then stands.
 bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, int* status);
 int32_t tool_settings_trace_version(const ToolSettings* settings);
-void tool_settings_release(std::unique_ptr<ToolSettings>& settings);
 
 /// The program entry: parse, convert, release; answers the exit status.
 int tool_main(int argc, char** argv);

@@ -25,6 +25,5 @@ std::unique_ptr<ConversionJob> job_create(FolderRoot* input_root, FolderRoot* ou
   return job;
 }
 
-void job_release(std::unique_ptr<ConversionJob>& job) { job.reset(); }
 
 }  // namespace velmarch

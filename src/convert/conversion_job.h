@@ -49,7 +49,6 @@ struct ConversionJob {
 std::unique_ptr<ConversionJob> job_create(FolderRoot* input_root, FolderRoot* output_root,
                                           bool create_folders, const ConversionFlags* flags,
                                           TraceSink* sink);
-void job_release(std::unique_ptr<ConversionJob>& job);
 
 /// Converts every input (relative to the input root) in order; answers the exit status, the
 /// results of all inputs combined by bitwise OR.

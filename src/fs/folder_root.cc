@@ -161,7 +161,6 @@ std::unique_ptr<FolderRoot> folder_root_create(StrView folder) {
   return root;
 }
 
-void folder_root_release(std::unique_ptr<FolderRoot>& root) { root.reset(); }
 
 void folder_root_full_path(const FolderRoot& root, StrView relative, SmallString& out) {
   if (relative == "..") return;

@@ -88,7 +88,6 @@ class FolderRoot {
 
 /// A root with the platform's operations over an existing folder; null otherwise.
 std::unique_ptr<FolderRoot> folder_root_create(StrView folder);
-void folder_root_release(std::unique_ptr<FolderRoot>& root);
 
 /// Appends the root, "/" when both parts are non-empty, and the relative path. A relative path
 /// of exactly ".." is refused: nothing is appended.

@@ -5,41 +5,35 @@
 
 namespace velmarch {
 
-std::unique_ptr<ByteStream> BufferedStream::create(ByteStream* inner, bool owns_inner,
-                                                   uint64_t size) {
+std::unique_ptr<BufferedStream> BufferedStream::create(ByteStream& inner, uint64_t size) {
   if (size == 0) return nullptr;
   uint64_t capacity = (size + 7) / 8 * 8;
-  if (capacity < size || capacity > SIZE_MAX - sizeof(BufferedStream)) return nullptr;
-  void* memory = ::operator new(sizeof(BufferedStream) + capacity, std::nothrow);
-  if (memory == nullptr) return nullptr;
-  return std::unique_ptr<ByteStream>(new (memory) BufferedStream(inner, owns_inner, capacity));
+  if (capacity < size || capacity > SIZE_MAX) return nullptr;
+  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[capacity]);
+  if (!buffer) return nullptr;
+  return std::unique_ptr<BufferedStream>(
+      new (std::nothrow) BufferedStream(inner, std::move(buffer), capacity));
 }
 
 std::unique_ptr<ByteStream> buffered_stream_open(std::unique_ptr<ByteStream>& inner,
                                                  uint64_t size) {
   if (!inner) return nullptr;
-  auto stream = BufferedStream::create(inner.get(), true, size);
-  if (stream) inner.release();
+  std::unique_ptr<BufferedStream> stream = BufferedStream::create(*inner, size);
+  if (stream) stream->owned_inner_ = std::move(inner);
   return stream;
 }
 
 std::unique_ptr<ByteStream> buffered_stream_open(ByteStream& inner, uint64_t size) {
-  return BufferedStream::create(&inner, false, size);
+  return BufferedStream::create(inner, size);
 }
 
-BufferedStream::BufferedStream(ByteStream* inner, bool owns_inner, uint64_t capacity)
-    : capacity_(capacity),
-      buffer_(reinterpret_cast<unsigned char*>(this + 1)),
-      inner_(inner),
-      owns_inner_(owns_inner) {}
-
-BufferedStream::~BufferedStream() {
-  if (owns_inner_) delete inner_;
-}
+BufferedStream::BufferedStream(ByteStream& inner, std::unique_ptr<unsigned char[]> buffer,
+                               uint64_t capacity)
+    : capacity_(capacity), buffer_(std::move(buffer)), inner_(&inner) {}
 
 bool BufferedStream::refill(uint64_t offset) {
   inner_->seek(static_cast<int64_t>(offset), SEEK_SET);
-  int64_t got = inner_->read(buffer_, capacity_);
+  int64_t got = inner_->read(buffer_.get(), capacity_);
   if (got <= 0) {
     last_error_ = got;
     return false;
@@ -66,7 +60,7 @@ int64_t BufferedStream::read(void* destination, uint64_t count) {
     }
     uint64_t take = fill_ - cursor_;
     if (take > count - delivered) take = count - delivered;
-    std::memcpy(out + delivered, buffer_ + cursor_, take);
+    std::memcpy(out + delivered, buffer_.get() + cursor_, take);
     cursor_ += take;
     delivered += take;
   }
@@ -75,7 +69,7 @@ int64_t BufferedStream::read(void* destination, uint64_t count) {
 
 int64_t BufferedStream::peek_buffered(const unsigned char** data) {
   if (cursor_ == fill_ && !refill(base_ + cursor_)) return last_error_ < 0 ? last_error_ : 0;
-  *data = buffer_ + cursor_;
+  *data = buffer_.get() + cursor_;
   return static_cast<int64_t>(fill_ - cursor_);
 }
 
@@ -103,13 +97,10 @@ int64_t BufferedStream::seek(int64_t offset, int origin) {
 }
 
 int BufferedStream::close() {
-  if (inner_ != nullptr && owns_inner_) {
-    std::unique_ptr<ByteStream> owned(inner_);
-    int result = byte_stream_close(owned);
-    if (result != 0) {
-      owned.release();  // still ours; closed quietly when this stream goes
-      return result;
-    }
+  if (owned_inner_) {
+    // A failed close leaves the inner stream ours; it is closed quietly when this one goes.
+    int result = byte_stream_close(owned_inner_);
+    if (result != 0) return result;
   }
   inner_ = nullptr;
   return 0;

@@ -83,17 +83,6 @@ std::unique_ptr<TrcWriter> trc_writer_create(FolderRoot* output_root, int32_t ve
   return writer;
 }
 
-void trc_writer_release(std::unique_ptr<TrcWriter>& writer) {
-  if (!writer) return;
-  // The output root may be gone already; the job has ended every file and committed or discarded
-  // what waited, so nothing is left to remove.
-  if (writer->stream_) {
-    byte_stream_close(writer->stream_);
-    writer->stream_.reset();
-  }
-  writer.reset();
-}
-
 bool TrcWriter::write_line() {
   int64_t length = line_.size();
   return stream_ &&

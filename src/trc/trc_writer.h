@@ -31,7 +31,6 @@ class TrcWriter final : public TraceSink {
 
  private:
   friend std::unique_ptr<TrcWriter> trc_writer_create(FolderRoot* output_root, int32_t version);
-  friend void trc_writer_release(std::unique_ptr<TrcWriter>& writer);
 
   // A durable file's trace, whole and closed, waiting for commit under its temporary name.
   struct Staged {
@@ -66,8 +65,6 @@ class TrcWriter final : public TraceSink {
 
 /// Null for any version but TRC_VERSION_1_1 and TRC_VERSION_2_1, or when memory runs out.
 std::unique_ptr<TrcWriter> trc_writer_create(FolderRoot* output_root, int32_t version);
-/// Closes a file still open, quietly; removes nothing.
-void trc_writer_release(std::unique_ptr<TrcWriter>& writer);
 
 /// The hidden name a trace is written under: ".<name>.<six letters or digits>.part" beside the
 /// final path, a name no run converts or takes for a trace. A name too long for that is cut.
