@@ -49,6 +49,7 @@ void scan_flag(char* line, int32_t* field) {
   }
 }
 
+// # Logger type: TarvikB
 void parse_logger_type(LogHeader& h, char* line) {
   char* value = header_value(line);
   if (value == nullptr) return;
@@ -60,13 +61,20 @@ void parse_logger_type(LogHeader& h, char* line) {
 
 static_assert(sizeof LogHeader::hw_rev == 5 && sizeof LogHeader::fw_rev == 5);
 static_assert(sizeof LogHeader::logger_id == 22);
+// # HW rev: 3.2
 void parse_hw_rev(LogHeader& h, char* line) { scan_token(line, "%4s", h.hw_rev); }
+// # FW rev: 5.10
 void parse_fw_rev(LogHeader& h, char* line) { scan_token(line, "%4s", h.fw_rev); }
+// # Logger ID: 0000AB12
 void parse_logger_id(LogHeader& h, char* line) { scan_token(line, "%21s", h.logger_id); }
+// # Session No.: 1  (any "%i" form: 010 is 8, 0x10 is 16)
 void parse_session_no(LogHeader& h, char* line) { scan_int(line, &h.session_no); }
+// # Split No.: 2
 void parse_split_no(LogHeader& h, char* line) { scan_int(line, &h.split_no); }
+// # Bit-rate: 500000
 void parse_bit_rate(LogHeader& h, char* line) { scan_int(line, &h.bit_rate); }
 
+// # Time format: 3
 void parse_time_format(LogHeader& h, char* line) {
   if (char* value = header_value(line)) {
     int v = 0;
@@ -75,6 +83,7 @@ void parse_time_format(LogHeader& h, char* line) {
   }
 }
 
+// # Time: 20241017T110553
 void parse_time(LogHeader& h, char* line) {
   char* value = header_value(line);
   if (value == nullptr) return;
@@ -96,16 +105,23 @@ void parse_time(LogHeader& h, char* line) {
   h.time_text[length] = '\0';
 }
 
+// # Value separator: ";"
 void parse_value_separator(LogHeader& h, char* line) { scan_separator(line, &h.value_separator); }
+// # Time separator: ":"
 void parse_time_separator(LogHeader& h, char* line) { scan_separator(line, &h.time_separator); }
+// # Time separator ms: "."
 void parse_time_separator_ms(LogHeader& h, char* line) {
   scan_separator(line, &h.time_separator_ms);
 }
+// # Date separator: "/"
 void parse_date_separator(LogHeader& h, char* line) { scan_separator(line, &h.date_separator); }
+// # Time and date separator: "T"
 void parse_time_and_date_separator(LogHeader& h, char* line) {
   scan_separator(line, &h.time_and_date_separator);
 }
+// # Silent mode: false
 void parse_silent_mode(LogHeader& h, char* line) { scan_flag(line, &h.silent_mode); }
+// # Cyclic mode: true
 void parse_cyclic_mode(LogHeader& h, char* line) { scan_flag(line, &h.cyclic_mode); }
 
 }  // namespace

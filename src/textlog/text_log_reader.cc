@@ -27,6 +27,8 @@ size_t line_length(char* line, size_t stored, size_t text) {
 // Sixteen bytes compared at once; GCC and Clang map this onto the machine's vector compares.
 // Reading the halves back as integers puts the first byte lowest: little-endian machines.
 using Bytes16 = unsigned char __attribute__((vector_size(16)));
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "copy_to_line_break finds the first match by counting trailing zero bits");
 
 // Copies bytes to out up to the first line feed, carriage return or zero byte among n bytes
 // and answers its index, or n when there is none. Copying whole blocks as they are scanned
@@ -210,12 +212,14 @@ void clear_record(CanRecord& record) {
 
 }  // namespace
 
+// 11:05:53.123  (completed from the header's time)
 void column_timestamp(TextLogReader& reader, const char* field, CanRecord& record) {
   record.timestamp = reader.clock.complete(field);
 }
 
 void column_lost(TextLogReader&, const char*, CanRecord&) {}
 
+// 9  (bit 0: 29-bit identifier, bit 3: sent by the logger)
 void column_type(TextLogReader&, const char* field, CanRecord& record) {
   switch (field[0]) {
     case '0': record.extended = 0; record.tx = 0; break;
@@ -226,14 +230,17 @@ void column_type(TextLogReader&, const char* field, CanRecord& record) {
   }
 }
 
+// 18FF1234
 void column_id(TextLogReader&, const char* field, CanRecord& record) {
   scan_hex_u32(field, &record.id);  // "%x"
 }
 
+// 8
 void column_length(TextLogReader&, const char* field, CanRecord& record) {
   scan_decimal_u8(field, &record.length);  // "%hhu"
 }
 
+// 1122334455667788
 void column_data(TextLogReader&, const char* field, CanRecord& record) {
   uint8_t bytes[8] = {};  // a pair that does not scan stores 0
   uint8_t length = 0;
@@ -271,6 +278,7 @@ inline void run_column(ColumnParser parser, TextLogReader& reader, const char* f
 
 }  // namespace
 
+// Timestamp;Type;ID;Length;Data
 bool read_column_heading(TextLogReader& reader) {
   ByteStream& stream = *reader.stream;
   byte_stream_seek(stream, 0, SEEK_SET);
@@ -319,6 +327,7 @@ int64_t text_log_rewind(TextLogReader& reader) {
   return byte_stream_seek(*reader.stream, static_cast<int64_t>(reader.data_offset), SEEK_SET);
 }
 
+// 11:05:53.123;9;18FF1234;3;010203
 bool text_log_next(TextLogReader& reader, CanRecord& record) {
   if (reader.failed) return false;
   bool dropped = false;
