@@ -39,7 +39,7 @@ class FileStream final : public ByteStream {
 };
 
 /// Bytes gathered by a stream in write mode before they go to the file.
-inline constexpr size_t FILE_STREAM_WRITE_BLOCK = 256 * 1024;
+inline constexpr size_t FILE_STREAM_WRITE_BLOCK = size_t{256} << 10;
 
 /// Null when the name is null, the mode is not one of the three, or the file cannot be opened.
 /// Write mode creates the file or truncates it; read-write mode needs an existing file.

@@ -36,6 +36,8 @@ struct LogHeader {
   int32_t bit_rate = 0;
   int32_t silent_mode = 0;
   int32_t cyclic_mode = 0;
+
+  bool operator==(const LogHeader&) const = default;
 };
 
 /// Takes the header and a whole header line (terminated); may write a terminator into the line

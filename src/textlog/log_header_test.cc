@@ -183,7 +183,7 @@ TEST(HeaderBlock, CrLfReadsLikeLf) {
   OpenLog b = open_log(crlf);
   ASSERT_TRUE(a.reader);
   ASSERT_TRUE(b.reader);
-  EXPECT_EQ(std::memcmp(&a.reader->header, &b.reader->header, sizeof(LogHeader)), 0);
+  EXPECT_TRUE(a.reader->header == b.reader->header);
   EXPECT_EQ(b.reader->header.logger_type, 1);
   EXPECT_EQ(b.reader->header.silent_mode, 1);
   EXPECT_STREQ(b.reader->header.logger_id, "ABC");

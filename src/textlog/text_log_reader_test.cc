@@ -79,7 +79,7 @@ TEST(ReadTextLine, ZeroByteEndsTheText) {
   EXPECT_EQ(lines_of(std::string("ab\0cd\nef\n", 9)), (std::vector<std::string>{"ab", "ef\n"}));
   // A zero byte first on a line must not pass for the end of the file: what follows would be
   // lost, and the input deleted as converted.
-  EXPECT_EQ(lines_of(std::string("\0\0x\nef\n\0", 9)),
+  EXPECT_EQ(lines_of(std::string("\0\0x\nef\n\0\0", 9)),
             (std::vector<std::string>{"\n", "ef\n", "\n"}));
 }
 

@@ -124,7 +124,7 @@ double composed_time(HourCache& cache, const char* composed) {
     cache.seconds = seconds;
     cache.valid = true;
   }
-  int64_t seconds = cache.seconds + digits_value(composed + 10, 2) * 60 +
+  int64_t seconds = cache.seconds + int64_t{digits_value(composed + 10, 2)} * 60 +
                     digits_value(composed + 12, 2);
   return static_cast<double>(seconds) + digits_value(composed + 14, 3) * 0.001;
 }

@@ -97,6 +97,7 @@ Started Scratch::start(const std::vector<std::string>& arguments, long long file
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
     std::vector<char*> argv;
+    argv.reserve(wrapper.size() + arguments.size() + 2);
     for (auto& word : wrapper) argv.push_back(word.data());
     argv.push_back(const_cast<char*>(wrapper.empty() ? "velmarch" : binary()));
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));

@@ -48,7 +48,7 @@ using Hostile = Scratch;
 
 TEST_F(Hostile, UnreadableContentFailsTheFileAndKeepsIt) {
   std::mt19937 random(8);
-  std::string garbage(64 * 1024, '\0');
+  std::string garbage(size_t{64} << 10, '\0');
   for (char& c : garbage) c = static_cast<char>(random());
   garbage[0] = '\xFF';  // not a "#" line
   struct Case {
@@ -90,7 +90,7 @@ TEST_F(Hostile, ZeroBytesDoNotEndTheFile) {
 
 TEST_F(Hostile, GarbageAmongTheRecordsStaysInItsLines) {
   std::mt19937 random(11);
-  std::string garbage(256 * 1024, '\0');
+  std::string garbage(size_t{256} << 10, '\0');
   for (char& c : garbage) c = static_cast<char>(random());
   write("noisy.txt", log_with(garbage + "\n"));
   RunResult result = run({"noisy.txt"});
@@ -105,7 +105,7 @@ TEST_F(Hostile, HugeLinesAndHeadersConvert) {
   // A line is read in pieces of 199 characters. Pieces of blanks carry no time: they are
   // dropped as running backwards, but count as a rollover of the time of day, so the frame
   // after them lands a day later.
-  write("long_line.txt", log_with(std::string(100 * 1000 * 1000, ' ') + "\n"));
+  write("long_line.txt", log_with(std::string(size_t{100} * 1000 * 1000, ' ') + "\n"));
   std::string header;
   for (int i = 0; i < 100000; ++i) header += "# Comment: " + std::to_string(i) + "\n";
   std::string tall = text_log(2, 1, {kFirst, kSecond});

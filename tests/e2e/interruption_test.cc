@@ -29,7 +29,7 @@ std::string long_log(int session, int frames) {
 }
 
 bool is_temporary(const std::string& entry) {
-  return entry.find("/.") != std::string::npos || entry.rfind(".", 0) == 0;
+  return entry.find("/.") != std::string::npos || entry.rfind('.', 0) == 0;
 }
 
 // Stops the run in the state given, delivers the signal and lets it go on.

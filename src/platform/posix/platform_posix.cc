@@ -236,14 +236,14 @@ void platform_catch_interrupts() {
 
 int platform_interruption() { return interruption.load(std::memory_order_relaxed); }
 
-void platform_die_of_interruption(int signal_number) {
-  std::signal(signal_number, SIG_DFL);
+void platform_die_of_interruption(int interruption) {
+  std::signal(interruption, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, signal_number);
+  sigaddset(&set, interruption);
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-  std::raise(signal_number);
-  _exit(128 + signal_number);
+  std::raise(interruption);
+  _exit(128 + interruption);
 }
 
 int platform_compare_ignoring_case(const char* a, const char* b) { return strcasecmp(a, b); }
