@@ -12,9 +12,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
+
+#include "testing/masked_log.h"
 
 namespace e2e {
 
@@ -125,11 +126,7 @@ RunResult Scratch::finish(const Started& started) {
   EXPECT_NE(result.status, MEMORY_CHECKER_STATUS) << "memory checker report:\n" << result.raw_err;
   std::remove(started.out_file.c_str());
   std::remove(started.err_file.c_str());
-  static const std::regex prefix(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d +\d+ +\d+ )");
-  std::istringstream lines(result.raw_err);
-  for (std::string line; std::getline(lines, line);) {
-    result.log.push_back(std::regex_replace(line, prefix, ""));
-  }
+  result.log = velmarch::masked_log(result.raw_err);
   return result;
 }
 
