@@ -6,9 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "testing/temp_dir.h"
 
 namespace velmarch {
 namespace {
@@ -50,16 +51,17 @@ class OptionTypes : public ::testing::Test {
     std::vector<char*> argv;
     for (const char* argument : arguments) argv.push_back(const_cast<char*>(argument));
     int count = arg_parse(static_cast<int>(argv.size()), argv.data(), table.data());
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&text, &size);
+    std::string file = temp.at("errors.txt");
+    FILE* out = std::fopen(file.c_str(), "w+b");
     arg_print_errors(out, end, "prog");
+    std::rewind(out);
+    errors.clear();
+    for (int c; (c = std::fgetc(out)) != EOF;) errors += static_cast<char>(c);
     std::fclose(out);
-    errors.assign(text, size);
-    std::free(text);
     return count;
   }
 
+  TempDir temp;
   Calls format_calls, path_calls;
   ValidatedStringArg* format = nullptr;
   PathListArg* paths = nullptr;

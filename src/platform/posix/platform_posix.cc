@@ -205,12 +205,12 @@ void platform_set_time_zone(const char* zone) {
 
 namespace {
 
-std::atomic<int> interruption{0};
+std::atomic<int> caught_interruption{0};
 static_assert(std::atomic<int>::is_always_lock_free, "read and written in a signal handler");
 
 void on_interruption(int signal_number) {
   int expected = 0;
-  if (!interruption.compare_exchange_strong(expected, signal_number)) {
+  if (!caught_interruption.compare_exchange_strong(expected, signal_number)) {
     // The second one: whoever presses Ctrl-C twice wants out now. The signal is blocked while
     // its handler runs, so the raise takes effect on return.
     std::signal(signal_number, SIG_DFL);
@@ -234,7 +234,7 @@ void platform_catch_interrupts() {
   }
 }
 
-int platform_interruption() { return interruption.load(std::memory_order_relaxed); }
+int platform_interruption() { return caught_interruption.load(std::memory_order_relaxed); }
 
 void platform_die_of_interruption(int interruption) {
   std::signal(interruption, SIG_DFL);

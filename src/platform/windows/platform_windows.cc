@@ -223,7 +223,7 @@ void platform_set_time_zone(const char* zone) {
 
 namespace {
 
-std::atomic<int> interruption{0};
+std::atomic<int> caught_interruption{0};
 
 BOOL WINAPI on_console_event(DWORD event) {
   int code;
@@ -241,7 +241,7 @@ BOOL WINAPI on_console_event(DWORD event) {
       return FALSE;
   }
   int expected = 0;
-  if (!interruption.compare_exchange_strong(expected, code)) ExitProcess(STATUS_CONTROL_C_EXIT);
+  if (!caught_interruption.compare_exchange_strong(expected, code)) ExitProcess(STATUS_CONTROL_C_EXIT);
   // This runs on a thread of its own. The main thread cleans up and ends the process; returning
   // would let Windows end it first when the console is closed.
   Sleep(INFINITE);
@@ -252,7 +252,7 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 void platform_catch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
-int platform_interruption() { return interruption.load(std::memory_order_relaxed); }
+int platform_interruption() { return caught_interruption.load(std::memory_order_relaxed); }
 
 void platform_die_of_interruption(int /*interruption*/) { ExitProcess(STATUS_CONTROL_C_EXIT); }
 
