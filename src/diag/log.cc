@@ -8,6 +8,24 @@ namespace velmarch {
 
 int log_output_level = 0;
 
+namespace {
+
+thread_local LogCapture* current_capture = nullptr;
+
+}  // namespace
+
+LogCaptureScope::LogCaptureScope(LogCapture* capture) : previous_(current_capture) {
+  current_capture = capture;
+}
+
+LogCaptureScope::~LogCaptureScope() { current_capture = previous_; }
+
+void LogCapture::replay() {
+  LogCaptureScope direct(nullptr);
+  for (const Line& line : lines_) log_message(line.level, "%s", line.message.c_str());
+  lines_.clear();
+}
+
 void log_set_output_level(int level) { log_output_level = level; }
 
 namespace {
@@ -78,6 +96,20 @@ size_t log_compose_line(char* line, int level, int month, int day, int hour, int
 }
 
 void log_message(int level, const char* format, ...) {
+  if (current_capture != nullptr) {
+    // The whole message is kept; the line is cut when it is finally written, as it would be now.
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string message(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0) std::vsnprintf(message.data(), message.size() + 1, format, again);
+    va_end(again);
+    current_capture->add(level, std::move(message));
+    return;
+  }
   PlatformLocalTime now = platform_local_time();
   char line[LOG_LINE_MAX + 1];
   va_list args;

@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "platform/printf_format.h"
 
@@ -27,6 +29,37 @@ inline bool log_enabled(int level) { return log_output_level <= level; }
 /// It writes whatever it is given: callers filter with DIAG so that nothing is formatted for a
 /// message that would not be written.
 void log_message(int level, const char* format, ...) VELMARCH_PRINTF_FORMAT(2, 3);
+
+/// Log lines that a thread keeps instead of writing them, so that another thread writes them
+/// later, in the order the run needs, under its own thread id.
+class LogCapture {
+ public:
+  void add(int level, std::string message) { lines_.push_back({level, std::move(message)}); }
+  /// Writes the kept lines through log_message, as if they were issued now, and forgets them.
+  void replay();
+  void clear() { lines_.clear(); }
+  bool empty() const { return lines_.empty(); }
+
+ private:
+  struct Line {
+    int level;
+    std::string message;
+  };
+  std::vector<Line> lines_;
+};
+
+/// While it lives, log_message on this thread adds to the capture (or, for null, writes to
+/// standard error); the thread's earlier choice comes back when it ends.
+class LogCaptureScope {
+ public:
+  explicit LogCaptureScope(LogCapture* capture);
+  ~LogCaptureScope();
+  LogCaptureScope(const LogCaptureScope&) = delete;
+  LogCaptureScope& operator=(const LogCaptureScope&) = delete;
+
+ private:
+  LogCapture* previous_;
+};
 
 /// The line log_message would write, composed into line (at least LOG_LINE_MAX + 1 bytes) with
 /// the given prefix fields; answers its length, line feed included.

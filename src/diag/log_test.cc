@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+
+#include "platform/platform.h"
 
 namespace velmarch {
 namespace {
@@ -60,6 +63,39 @@ TEST(LogLevelFilter, CallSiteFormatsNothingBelowTheOutputLevel) {
   EXPECT_EQ(formatted, 1);
   EXPECT_NE(written.find(" E error 1\n"), std::string::npos);
   EXPECT_EQ(written.find("warning"), std::string::npos);
+}
+
+// A worker's lines are kept and written later by another thread, under that thread's id, cut
+// as they would have been.
+TEST(LogCapture, KeptLinesAreWrittenLaterInOrder) {
+  LogCapture capture;
+  std::string long_message(600, 'y');
+  std::thread worker([&] {
+    LogCaptureScope scope(&capture);
+    log_message(LOG_WARN, "first %d", 1);
+    {
+      LogCaptureScope direct(nullptr);
+      log_message(LOG_ERROR, "at once");
+    }
+    log_message(LOG_ERROR, "%s", long_message.c_str());
+  });
+  testing::internal::CaptureStderr();
+  worker.join();
+  std::string written_by_worker = testing::internal::GetCapturedStderr();
+  EXPECT_NE(written_by_worker.find(" E at once\n"), std::string::npos);
+  EXPECT_EQ(written_by_worker.find("first"), std::string::npos);
+
+  testing::internal::CaptureStderr();
+  capture.replay();
+  std::string written = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(capture.empty());
+  size_t first = written.find(" W first 1\n");
+  ASSERT_NE(first, std::string::npos);
+  std::string second = written.substr(written.find('\n') + 1);
+  EXPECT_EQ(second.size(), 511u);  // cut as a line written at once is
+  // Both lines carry this thread's id.
+  std::string id = std::to_string(platform_thread_id());
+  EXPECT_NE(written.substr(0, first).find(" " + id), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,110 @@
+#include "base/ordered_pipeline.h"
+
+#include <algorithm>
+
+namespace velmarch {
+
+OrderedPipeline::OrderedPipeline(int workers, std::vector<On> plan, size_t window,
+                                 int64_t memory_budget)
+    : plan_(std::move(plan)), window_(std::max<size_t>(window, 1)), memory_budget_(memory_budget) {
+  for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+}
+
+OrderedPipeline::~OrderedPipeline() {
+  drain();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  work_ready_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+void OrderedPipeline::add(std::vector<Step> steps, int64_t memory) {
+  if (workers_.empty()) {
+    peak_memory_ = std::max(peak_memory_, memory);
+    for (Step& step : steps) {
+      if (step) step();
+    }
+    return;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!tasks_.empty() &&
+         (tasks_.size() >= window_ || memory_in_flight_ + memory > memory_budget_)) {
+    advance(lock, true);
+  }
+  auto task = std::make_unique<Task>();
+  task->steps = std::move(steps);
+  task->memory = memory;
+  tasks_.push_back(std::move(task));
+  memory_in_flight_ += memory;
+  peak_memory_ = std::max(peak_memory_, memory_in_flight_);
+  advance(lock, false);
+}
+
+void OrderedPipeline::drain() {
+  if (workers_.empty()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!tasks_.empty()) advance(lock, true);
+}
+
+bool OrderedPipeline::advance(std::unique_lock<std::mutex>& lock, bool wait) {
+  bool progress = false;
+  // Bit s: an earlier task has yet to finish step s, so no later task may run it on the caller.
+  uint64_t unfinished_before = 0;
+  const uint64_t all_steps = plan_.size() >= 64 ? ~uint64_t{0} : (uint64_t{1} << plan_.size()) - 1;
+  for (const std::unique_ptr<Task>& owned : tasks_) {
+    Task& task = *owned;
+    while (!task.running && task.next < plan_.size()) {
+      size_t step = task.next;
+      if (!task.steps[step]) {
+        ++task.next;
+        progress = true;
+        continue;
+      }
+      if (plan_[step] == On::worker) {
+        task.running = true;
+        work_.emplace_back(&task, step);
+        work_ready_.notify_one();
+        progress = true;
+        break;
+      }
+      if ((unfinished_before & (uint64_t{1} << step)) != 0) break;
+      // Caller steps run without the lock, so that workers go on meanwhile; only this thread
+      // adds or removes tasks.
+      Step run = std::move(task.steps[step]);
+      lock.unlock();
+      run();
+      lock.lock();
+      ++task.next;
+      progress = true;
+    }
+    unfinished_before |= all_steps & ~((uint64_t{1} << task.next) - 1);
+  }
+  while (!tasks_.empty() && tasks_.front()->next == plan_.size()) {
+    memory_in_flight_ -= tasks_.front()->memory;
+    tasks_.pop_front();
+    progress = true;
+  }
+  if (!progress && wait) step_done_.wait(lock);
+  return progress;
+}
+
+void OrderedPipeline::work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    work_ready_.wait(lock, [this] { return stopping_ || !work_.empty(); });
+    if (work_.empty()) return;
+    auto [task, step] = work_.front();
+    work_.pop_front();
+    Step run = std::move(task->steps[step]);
+    lock.unlock();
+    run();
+    lock.lock();
+    task->next = step + 1;
+    task->running = false;
+    step_done_.notify_one();
+  }
+}
+
+}  // namespace velmarch

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace velmarch {
+
+/// Runs tasks that share one plan of steps, some on worker threads and some on the thread that
+/// adds the tasks (the caller). A caller step of a task runs only after the same step of every
+/// earlier task, so whatever the caller steps do happens in the order the tasks were added,
+/// while the worker steps of many tasks overlap. Without workers every step of a task runs at
+/// once, in order, when it is added: a plain sequential run.
+class OrderedPipeline {
+ public:
+  enum class On { worker, caller };
+  /// One step of one task; an empty step is passed over.
+  using Step = std::function<void()>;
+
+  /// At most `window` tasks are in flight, and the memory they say they hold stays within
+  /// `memory_budget` (a task that alone needs more runs alone).
+  OrderedPipeline(int workers, std::vector<On> plan, size_t window, int64_t memory_budget);
+  /// Finishes every task, then stops the workers.
+  ~OrderedPipeline();
+  OrderedPipeline(const OrderedPipeline&) = delete;
+  OrderedPipeline& operator=(const OrderedPipeline&) = delete;
+
+  /// Adds a task with one step per entry of the plan. Waits, running caller steps of earlier
+  /// tasks meanwhile, until the task fits in the window and the memory budget.
+  void add(std::vector<Step> steps, int64_t memory = 0);
+  /// Runs every step of every task added so far.
+  void drain();
+
+  /// The most memory the tasks in flight held at once.
+  int64_t peak_memory() const { return peak_memory_; }
+
+ private:
+  struct Task {
+    std::vector<Step> steps;
+    int64_t memory = 0;
+    size_t next = 0;       // the first step not yet done
+    bool running = false;  // a worker is running step `next`
+  };
+
+  // Runs what is ready on the caller's thread and hands ready worker steps out; with wait,
+  // blocks for a worker when nothing could be done. Called with lock held.
+  bool advance(std::unique_lock<std::mutex>& lock, bool wait);
+  void work();
+
+  const std::vector<On> plan_;
+  const size_t window_;
+  const int64_t memory_budget_;
+  std::mutex mutex_;
+  std::condition_variable work_ready_;  // workers wait here for steps
+  std::condition_variable step_done_;   // the caller waits here for workers
+  std::deque<std::unique_ptr<Task>> tasks_;        // in flight, in the order added
+  std::deque<std::pair<Task*, size_t>> work_;      // worker steps ready to run
+  int64_t memory_in_flight_ = 0;
+  int64_t peak_memory_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace velmarch
