@@ -12,6 +12,7 @@
 #include "app/tool_settings.h"
 #include "app/version.h"
 #include "diag/log.h"
+#include "platform/platform.h"
 
 namespace velmarch {
 
@@ -28,6 +29,7 @@ struct OptionRows {
   struct arg_lit* delete_converted;
   struct arg_lit* no_append_root;
   struct arg_int* buffer;
+  struct arg_int* jobs;
   PathListArg* output_directory;
   struct arg_lit* input_files;
   PathListArg* inputs;
@@ -131,6 +133,14 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
   flags.no_append_root = rows.no_append_root->count == 1;
   flags.non_interactive = rows.non_interactive->count == 1;
   flags.buffer_size = rows.buffer->count == 1 ? static_cast<int64_t>(rows.buffer->ival[0]) : -1;
+  if (rows.jobs->count == 1 && rows.jobs->ival[0] <= 0) {
+    *status = EXIT_BAD_VALUE;
+    return false;
+  }
+  // More threads than this would only cost memory and switching.
+  constexpr int MOST_JOBS = 256;
+  flags.jobs = std::min(rows.jobs->count == 1 ? rows.jobs->ival[0] : platform_processor_count(),
+                        MOST_JOBS);
 
   if (!find_common_root(settings.input_set, status)) return false;
 
@@ -175,6 +185,8 @@ bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, int* sta
       arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
   rows.buffer = arg_int0("b", "buffer", "<n>",
                          "buffer size in bytes. 0 disables and -1 takes entire file");
+  rows.jobs = arg_int0("j", "jobs", "<n>",
+                       "number of files converted at once, defaults to the number of processors");
   rows.output_directory =
       path_list_arg("O", "output-directory", "<file>", 0, 1, "where to place the converted files",
                     check_path_option, report_path_error, &settings.output_directories);
@@ -188,8 +200,8 @@ bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, int* sta
   // Room for every row up front, so that no append below can fail.
   OptionTable table;
   table.reserve(16);
-  table = {rows.help,          rows.version,        rows.verbosity, rows.non_interactive,
-           rows.delete_converted, rows.no_append_root, rows.buffer};
+  table = {rows.help,           rows.version,        rows.verbosity, rows.non_interactive,
+           rows.delete_converted, rows.no_append_root, rows.buffer,    rows.jobs};
   void* const later_rows[] = {rows.output_directory, rows.input_files, rows.inputs, rows.end};
   bool result = false;
   if (settings.hooks != nullptr && !settings.hooks->add_options(settings, table)) {

@@ -10,6 +10,7 @@ struct ConversionFlags {
   bool no_append_root = false;
   bool non_interactive = false;  // recorded only: the conversion prints no progress
   int64_t buffer_size = -1;      // read buffer in bytes; 0 none, negative the whole file
+  int jobs = 1;                  // files converted at once; 1 converts them one after another
 };
 
 }  // namespace velmarch

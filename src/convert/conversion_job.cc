@@ -6,8 +6,10 @@
 
 namespace velmarch {
 
-ConversionJob::ConversionJob() = default;
-ConversionJob::~ConversionJob() = default;
+FileTask::FileTask(StrView input, StrView output, bool through_link)
+    : input_path(input), output_path(output), reached_through_link(through_link) {}
+
+FileTask::~FileTask() = default;
 
 std::unique_ptr<ConversionJob> job_create(FolderRoot* input_root, FolderRoot* output_root,
                                           bool create_folders, const ConversionFlags* flags,
@@ -24,6 +26,5 @@ std::unique_ptr<ConversionJob> job_create(FolderRoot* input_root, FolderRoot* ou
   job->sink = sink;
   return job;
 }
-
 
 }  // namespace velmarch

@@ -1,11 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
+#include "base/ordered_pipeline.h"
 #include "convert/conversion_flags.h"
 #include "convert/trace_sink.h"
+#include "diag/log.h"
 #include "fs/folder_root.h"
 #include "fs/input_set.h"
 
@@ -22,19 +27,53 @@ struct PendingInput {
   bool failed = false;  // the file failed already and said so; its trace is published anyway
 };
 
-/// Converts the inputs of a run through one sink. Borrows the roots, the flags and the sink;
-/// owns only the reader of the file being converted and the identity of the last accepted file.
-struct ConversionJob {
-  ConversionJob();
-  ~ConversionJob();
+/// One input file on its way through the conversion: opened and its header read (file_open),
+/// accepted or passed over in walk order (file_decide), its frames fed to its sink
+/// (file_convert), and finished in walk order (file_finish). The first and third steps may run
+/// on any thread; they keep what they log in `log` for file_finish to write in its turn.
+struct FileTask {
+  FileTask(StrView input, StrView output, bool through_link);
+  ~FileTask();
 
+  SmallString input_path;
+  SmallString output_path;
+  bool reached_through_link = false;
+  TraceSink* sink = nullptr;  // borrowed: where the frames go
+  LogCapture log;
+  std::unique_ptr<ByteStream> stream;
+  std::unique_ptr<TextLogReader> reader;
+  TraceFileInfo info;
+  FileIdentity opened;  // the input as it was opened
+  bool failed = false;  // the file fails (8)
+  bool convert = false;       // the header was accepted and the file is not a repeat
+  bool continuation = false;  // it continues the file before it
+  bool ended = false;         // end_file answered true
+  bool interrupted = false;   // an interruption stopped its frames
+  bool abandoned = false;     // the run stopped before its turn: it never happened
+};
+
+/// One place in the order in which a run finishes things: a file, lines the walk said between
+/// files, or the commit at the end of an input.
+struct Turn {
+  std::unique_ptr<FileTask> file;
+  LogCapture said;
+  bool commit = false;
+};
+
+/// How much of an input a conversion reads at once, when the flags ask for the whole file: a
+/// buffer this small stays in the processor's cache, and the file is read through it.
+inline constexpr int64_t FILE_READ_BLOCK = 64 << 10;
+
+/// Converts the inputs of a run through one sink, and with more jobs through sinks made by it.
+/// Borrows the roots, the flags and the sink; owns only what files in flight need and the
+/// identity of the last accepted file.
+struct ConversionJob {
   FolderRoot* input_root = nullptr;
   FolderRoot* output_root = nullptr;
   bool create_folders = false;  // create a file's output folders before converting it
   const ConversionFlags* flags = nullptr;
   TraceSink* sink = nullptr;
   TraceFileInfo previous_file;  // decides repeats and continuations
-  std::unique_ptr<TextLogReader> current_reader;
 
   /// With --delete-converted: the inputs converted since the last commit, in order.
   std::vector<PendingInput> pending;
@@ -43,6 +82,16 @@ struct ConversionJob {
   int (*interruption)() = platform_interruption;
   bool interrupted = false;  // an interruption was seen: convert and delete nothing more
   bool interruption_reported = false;
+
+  // While job_run runs: the pipeline files go through, their turns in order, the sinks free for
+  // them, what the walk logs before its turn, the statuses files gave when they finished, and
+  // the files started.
+  OrderedPipeline* pipeline = nullptr;
+  std::deque<std::unique_ptr<Turn>> turns;
+  std::vector<TraceSink*> free_sinks;
+  LogCapture walk_log;
+  int finished_status = 0;
+  std::set<std::pair<uint64_t, uint64_t>> files_started;  // device and inode
 };
 
 /// Null when a root, the flags or the sink is missing, or memory runs out.
@@ -50,15 +99,24 @@ std::unique_ptr<ConversionJob> job_create(FolderRoot* input_root, FolderRoot* ou
                                           bool create_folders, const ConversionFlags* flags,
                                           TraceSink* sink);
 
-/// Converts every input (relative to the input root) in order; answers the exit status, the
-/// results of all inputs combined by bitwise OR.
+/// Converts every input (relative to the input root) in order, up to flags->jobs files at
+/// once; answers the exit status, the results of all inputs combined by bitwise OR. Whatever
+/// the number of jobs, the outputs, the status and the log lines in their order are those of
+/// converting one file after another.
 int job_run(ConversionJob& job, const StringList& inputs);
 /// Converts one file, or every "txt" file below one folder, to the output path given.
 int job_convert_entry(ConversionJob& job, StrView input_path, StrView output_path);
-/// Converts one text log; 0 when converted or skipped as a repeat, 8 when it failed or the run
-/// was interrupted. An input reached through a symbolic link is never deleted.
+/// Converts one text log, all steps at once; 0 when converted or skipped as a repeat, 8 when
+/// it failed or the run was interrupted. An input reached through a symbolic link is never
+/// deleted.
 uint8_t job_convert_file(ConversionJob& job, StrView input_path, StrView output_path,
                          bool reached_through_link = false);
+
+/// The steps of one file's conversion, as job_convert_file runs them one after another.
+void file_open(ConversionJob& job, FileTask& task);
+void file_decide(ConversionJob& job, FileTask& task);
+void file_convert(ConversionJob& job, FileTask& task);
+uint8_t file_finish(ConversionJob& job, FileTask& task);
 
 /// Whether the run is to stop. The walk then unwinds without a word; job_run says it once.
 bool job_interrupted(ConversionJob& job);

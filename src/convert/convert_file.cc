@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <type_traits>
 
 #include "base/exit_status.h"
@@ -10,11 +11,12 @@ namespace velmarch {
 
 namespace {
 
-// Wraps the input in a read buffer of the size the flags ask for: a negative size holds the
-// whole file, 0 reads unbuffered. False when the buffer cannot be had.
+// Wraps the input in a read buffer of the size the flags ask for: a negative size takes the
+// whole file, through a buffer of at most FILE_READ_BLOCK bytes, 0 reads unbuffered. False when the
+// buffer cannot be had.
 bool buffer_input(ConversionJob& job, std::unique_ptr<ByteStream>& stream) {
   int64_t size = job.flags->buffer_size;
-  if (size < 0) size = byte_stream_size(stream.get());
+  if (size < 0) size = std::min(byte_stream_size(stream.get()), FILE_READ_BLOCK);
   if (size <= 0) return true;
   std::unique_ptr<ByteStream> buffered = buffered_stream_open(stream, static_cast<uint64_t>(size));
   if (!buffered) {
@@ -46,16 +48,21 @@ Identity compare_with_previous(const TraceFileInfo& previous, const TraceFileInf
 // Feeds the records to the sink until either ends; false when the sink refused one, the input
 // could not be read whole or the run was interrupted, none of which may pass for the end of the
 // file.
-bool feed_frames(ConversionJob& job, TextLogReader& reader, StrView input_path,
-                 TraceFileInfo& info) {
+bool feed_frames(ConversionJob& job, FileTask& task) {
+  TextLogReader& reader = *task.reader;
+  TraceFileInfo& info = task.info;
+  StrView input_path = task.input_path.view();
   text_log_rewind(reader);
   CanRecord record;
   while (text_log_next(reader, record)) {
-    if (job_interrupted(job)) {
+    // Read here, written only by the thread that runs the job: this may be another.
+    if (job.interruption() != 0) {
+      task.interrupted = true;
       info.input_cut_short = true;
+      info.interrupted = true;
       return false;
     }
-    if (!job.sink->frame(record)) return false;
+    if (!task.sink->frame(record)) return false;
   }
   if (text_log_failed(reader)) {
     DIAG(LOG_ERROR, "Could not read input file %.*s", STR_VIEW_ARG(input_path));
@@ -128,82 +135,125 @@ int job_commit_when_due(ConversionJob& job) {
   return job_commit(job);
 }
 
-uint8_t job_convert_file(ConversionJob& job, StrView input_path, StrView output_path,
-                         bool reached_through_link) {
-  TraceFileInfo info;
-  info.input_path.append(input_path);
-  info.output_path.append(output_path);
+void file_open(ConversionJob& job, FileTask& task) {
+  TraceFileInfo& info = task.info;
+  StrView input_path = task.input_path.view();
+  info.input_path = task.input_path;
+  info.output_path = task.output_path;
   info.durable = job.flags->delete_converted;
+  task.failed = true;  // until the header is read
 
-  std::unique_ptr<ByteStream> stream = folder_root_open(job.input_root, input_path, OPEN_READ | OPEN_SHARED);
-  if (!stream) {
+  task.stream = folder_root_open(job.input_root, input_path, OPEN_READ | OPEN_SHARED);
+  if (!task.stream) {
     DIAG(LOG_ERROR, "Could not open input file %.*s", STR_VIEW_ARG(input_path));
-    return EXIT_FILE_FAILED;
+    return;
   }
   // What the input is now, so that only this very file is ever deleted. A file whose identity
   // cannot be read counts as changed.
-  FileIdentity opened;
-  if (!stream->identity(opened)) opened = FileIdentity{};
-  info.permissions = opened.permissions;
-  if (!buffer_input(job, stream)) return EXIT_FILE_FAILED;
-
-  job.current_reader = text_log_open(stream.get());
-  if (!job.current_reader) {
-    DIAG(LOG_ERROR, "Could not open log");
-    return EXIT_FILE_FAILED;
+  if (!task.stream->identity(task.opened)) task.opened = FileIdentity{};
+  info.permissions = task.opened.permissions;
+  if (!buffer_input(job, task.stream)) {
+    task.stream.reset();  // closed quietly, as the spec's step asks
+    return;
   }
-  TextLogReader& reader = *job.current_reader;
-  const LogHeader& header = reader.header;
+  task.reader = text_log_open(task.stream.get());
+  if (!task.reader) {
+    DIAG(LOG_ERROR, "Could not open log");
+    return;
+  }
+  const LogHeader& header = task.reader->header;
   small_string_printf_assign(info.logger_id, "%s",
                              header.logger_id[0] != '\0' ? header.logger_id : "LOGGERID");
   info.header_time = header.header_time;
   info.session_no = static_cast<uint32_t>(header.session_no);
   info.split_no = static_cast<uint32_t>(header.split_no);
+  task.failed = false;
+}
 
+void file_decide(ConversionJob& job, FileTask& task) {
+  // Files found before the walk saw the run stop may have been opened ahead: they never happened.
+  if (job.interrupted) {
+    task.abandoned = true;
+    return;
+  }
+  if (task.failed) return;
+  TraceFileInfo& info = task.info;
   if (info.logger_id.empty() || info.session_no == 0 || info.split_no == 0) {
     DIAG(LOG_ERROR, "Could not parse file header");
-    text_log_close(job.current_reader);
-    return EXIT_FILE_FAILED;
+    task.failed = true;
+    return;
   }
-
   Identity identity = compare_with_previous(job.previous_file, info);
   if (identity.repeated) {
     DIAG(LOG_WARN, "Repeated input file (%s, %08u, %08u)", info.logger_id.c_str(),
          info.session_no, info.split_no);
   }
   job.previous_file = info;
-  if (identity.repeated) {
-    text_log_close(job.current_reader);
-    return EXIT_OK;
-  }
+  task.convert = !identity.repeated;
+  task.continuation = identity.continuation;
+}
 
-  bool ok = job.sink->new_file(info, identity.continuation);
+void file_convert(ConversionJob& job, FileTask& task) {
+  if (!task.convert) return;
+  bool ok = task.sink->new_file(task.info, task.continuation);
   if (!ok) {
     DIAG(LOG_ERROR, "Error on new file");
-  } else if (!feed_frames(job, reader, input_path, info)) {
+  } else if (!feed_frames(job, task)) {
     ok = false;
   }
-  bool ended = job.sink->end_file(info);
-  if (!ended) {
-    DIAG(LOG_ERROR, "Error during end file callback");
-    ok = false;
+  task.ended = task.sink->end_file(task.info);
+  task.failed = !ok;
+}
+
+uint8_t file_finish(ConversionJob& job, FileTask& task) {
+  // Its turn: everything before it has been said, so what it kept and what it says now goes out.
+  LogCaptureScope direct(nullptr);
+  StrView input_path = task.input_path.view();
+  if (task.interrupted) job.interrupted = true;
+  // A file after the one the run stopped in, or never begun, leaves nothing behind.
+  bool after_stop = task.abandoned || job.interruption_reported;
+  if (after_stop) {
+    task.log.clear();
+    task.info.interrupted = true;
+  } else {
+    task.log.replay();
+  }
+  if (task.convert) {
+    bool published = task.sink->publish(task.info);
+    if ((!task.ended || !published) && !after_stop) {
+      DIAG(LOG_ERROR, "Error during end file callback");
+    }
+    if (!task.ended || !published) task.failed = true;
   }
   // A durable file's trace now waits for the commit, whatever becomes of the file.
-  bool waiting = info.durable && ended && job.sink->kept();
-  text_log_close(job.current_reader);
+  bool waiting = task.convert && task.info.durable && task.sink->kept();
+  task.reader.reset();
 
-  uint8_t result = ok ? EXIT_OK : EXIT_FILE_FAILED;
-  if (byte_stream_close(stream) != 0) {
+  uint8_t result = task.failed ? EXIT_FILE_FAILED : EXIT_OK;
+  // Only a converted file's input is closed with care: the others were only looked at.
+  bool closed = byte_stream_close(task.stream) == 0;
+  if (after_stop) return EXIT_FILE_FAILED;
+  if (!closed && task.convert) {
     DIAG(LOG_ERROR, "Could not close input file after conversion: %.*s", STR_VIEW_ARG(input_path));
     result = EXIT_FILE_FAILED;
-  } else if (job.interrupted && info.input_cut_short) {
+  } else if (task.interrupted) {
     DIAG(LOG_FATAL, "Interrupted: %.*s not converted", STR_VIEW_ARG(input_path));
     job.interruption_reported = true;
   }
-  if (job.flags->delete_converted) {
-    queue_input(job, input_path, opened, waiting, result == EXIT_OK, reached_through_link);
+  if (job.flags->delete_converted && task.convert) {
+    queue_input(job, input_path, task.opened, waiting, result == EXIT_OK, task.reached_through_link);
   }
   return result;
+}
+
+uint8_t job_convert_file(ConversionJob& job, StrView input_path, StrView output_path,
+                         bool reached_through_link) {
+  FileTask task(input_path, output_path, reached_through_link);
+  task.sink = job.sink;
+  file_open(job, task);
+  file_decide(job, task);
+  file_convert(job, task);
+  return file_finish(job, task);
 }
 
 }  // namespace velmarch

@@ -1,9 +1,12 @@
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "base/exit_status.h"
 #include "convert/conversion_job.h"
 #include "diag/log.h"
 #include "fs/path_value.h"
+#include "textlog/file_stream.h"
 
 namespace velmarch {
 
@@ -38,17 +41,94 @@ StrView without_extension(StrView path) {
   return path.substr(0, path.size() - std::min(cut, path.size()));
 }
 
-int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool through_link) {
+using On = OrderedPipeline::On;
+// A file is opened and its header read on a worker, accepted in walk order, converted on a
+// worker and finished in walk order.
+const std::vector<On> FILE_STEPS = {On::worker, On::caller, On::worker, On::caller};
+
+// The finishing step of every turn: runs on the job's thread, in walk order, and says what it
+// says at once.
+void finish_turn(ConversionJob& job) {
+  LogCaptureScope direct(nullptr);
+  std::unique_ptr<Turn> turn = std::move(job.turns.front());
+  job.turns.pop_front();
+  turn->said.replay();
+  if (turn->commit) {
+    if (!job.interrupted) job.finished_status |= job_commit(job);
+    return;
+  }
+  if (!turn->file) return;
+  FileTask& task = *turn->file;
+  int result = file_finish(job, task);
+  job.free_sinks.push_back(task.sink);
+  if (job.interrupted) return;
+  if (result != EXIT_OK) {
+    DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(task.input_path.view()));
+  }
+  job.finished_status |= result | job_commit_when_due(job);
+}
+
+// Takes a turn after everything found so far.
+void take_turn(ConversionJob& job, std::unique_ptr<Turn> turn,
+               std::vector<OrderedPipeline::Step> steps, int64_t memory) {
+  job.turns.push_back(std::move(turn));
+  steps.resize(FILE_STEPS.size());
+  steps.back() = [&job] { finish_turn(job); };
+  job.pipeline->add(std::move(steps), memory);
+}
+
+// What the walk said since its last turn is said in its place: after every file found before.
+void hand_over_walk_log(ConversionJob& job) {
+  if (job.walk_log.empty()) return;
+  auto turn = std::make_unique<Turn>();
+  std::swap(turn->said, job.walk_log);
+  take_turn(job, std::move(turn), {}, 0);
+}
+
+// The memory a file holds while in flight: its read buffer and the write block of its trace.
+int64_t memory_for(const ConversionJob& job, const PathStatus& status) {
+  int64_t buffer = job.flags->buffer_size;
+  if (buffer < 0) buffer = std::min(status.size, FILE_READ_BLOCK);
+  return buffer + static_cast<int64_t>(FILE_STREAM_WRITE_BLOCK);
+}
+
+int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool through_link,
+                       const PathStatus& status) {
   if (!is_txt(path_extension(input))) return EXIT_OK;
   StrView target = without_extension(output);
   if (job.create_folders) {
     // A failure shows later, when the writer cannot create its file.
     folder_root_make_directories(job.output_root, path_directory_part(target));
   }
-  int result = job_convert_file(job, input, target, through_link);
-  if (job.interrupted) return result;
-  if (result != 0) DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(input));
-  return result | job_commit_when_due(job);
+  if (job.pipeline == nullptr) {
+    int result = job_convert_file(job, input, target, through_link);
+    if (job.interrupted) return result;
+    if (result != 0) DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(input));
+    return result | job_commit_when_due(job);
+  }
+  job.files_started.insert({status.device, status.inode});
+  hand_over_walk_log(job);
+  auto turn = std::make_unique<Turn>();
+  turn->file = std::make_unique<FileTask>(input, target, through_link);
+  FileTask* task = turn->file.get();
+  take_turn(job, std::move(turn),
+            {[&job, task] {
+               LogCaptureScope keep(&task->log);
+               file_open(job, *task);
+             },
+             [&job, task] {
+               // In flight now, so one of the window's sinks is free.
+               task->sink = job.free_sinks.back();
+               job.free_sinks.pop_back();
+               LogCaptureScope keep(&task->log);
+               file_decide(job, *task);
+             },
+             [&job, task] {
+               LogCaptureScope keep(&task->log);
+               file_convert(job, *task);
+             }},
+            memory_for(job, status));
+  return EXIT_OK;
 }
 
 // through_link: a folder on the way from the common root is a symbolic link.
@@ -63,7 +143,7 @@ int convert_entry(ConversionJob& job, StrView input, StrView output, bool throug
   through_link = through_link || status.is_link;
   switch (status.kind) {
     case PATH_FILE:
-      return convert_file_entry(job, input, output, through_link);
+      return convert_file_entry(job, input, output, through_link, status);
     case PATH_MISSING:
       DIAG(LOG_WARN, "Could not find input file/folder %.*s", STR_VIEW_ARG(input));
       return EXIT_INPUT_MISSING;
@@ -109,16 +189,34 @@ int job_convert_entry(ConversionJob& job, StrView input_path, StrView output_pat
   return convert_entry(job, input_path, output_path, false, descent);
 }
 
-int job_run(ConversionJob& job, const StringList& inputs) {
+namespace {
+
+// With -d an input's files go once its commit is done. A later input that a deletion could
+// change (a folder, or a file already started under another name) waits for every file before
+// it, as it would in a run that converted one file after another.
+void wait_for_deletions_before(ConversionJob& job, StrView input) {
+  PathStatus status;
+  bool unaffected = folder_root_stat(job.input_root, input, &status) &&
+                    status.kind == PATH_FILE &&
+                    job.files_started.count({status.device, status.inode}) == 0;
+  if (unaffected) return;
+  hand_over_walk_log(job);
+  job.pipeline->drain();
+}
+
+int walk_inputs(ConversionJob& job, const StringList& inputs) {
   int status = EXIT_OK;
+  bool first = true;
   for (const SmallString& input : inputs) {
     if (job_interrupted(job)) break;
+    if (job.flags->delete_converted && !first) wait_for_deletions_before(job, input.view());
+    first = false;
     SmallString output = input;
     if (!job.flags->no_append_root) {
       PathStatus kind;
       if (!folder_root_stat(job.input_root, input.view(), &kind)) {
         DIAG(LOG_FATAL, "Could not query %.*s for information", STR_VIEW_ARG(input.view()));
-        return EXIT_INTERNAL;
+        return -1;
       }
       if (kind.kind == PATH_DIRECTORY) {
         size_t slash = output.view().find('/');
@@ -132,8 +230,52 @@ int job_run(ConversionJob& job, const StringList& inputs) {
     status |= job_convert_entry(job, input.view(), output.view());
     // Each input's deletions are done before the next input is looked at: an input given twice
     // is then met the second time as a run that deleted every file at once would meet it.
-    if (!job.interrupted) status |= job_commit(job);
+    hand_over_walk_log(job);
+    auto commit = std::make_unique<Turn>();
+    commit->commit = true;
+    take_turn(job, std::move(commit), {}, 0);
   }
+  return status;
+}
+
+}  // namespace
+
+int job_run(ConversionJob& job, const StringList& inputs) {
+  // Files in flight at once, and the sinks they need: one each, made by the job's own sink.
+  int workers = job.flags->jobs > 1 ? job.flags->jobs : 0;
+  size_t window = workers > 0 ? static_cast<size_t>(8 * workers) : 1;
+  std::vector<std::unique_ptr<TraceSink>> more_sinks;
+  job.free_sinks = {job.sink};
+  while (workers > 0 && job.free_sinks.size() < window) {
+    std::unique_ptr<TraceSink> sink = job.sink->another();
+    if (!sink) break;
+    job.free_sinks.push_back(sink.get());
+    more_sinks.push_back(std::move(sink));
+  }
+  // A sink that takes one file at a time makes a run of one file at a time.
+  if (job.free_sinks.size() < window) {
+    workers = 0;
+    window = 1;
+    job.free_sinks = {job.sink};
+  }
+  int64_t buffer = job.flags->buffer_size;
+  int64_t budget = buffer > 0 ? (workers > 0 ? workers : 1) * (buffer + (int64_t{16} << 20))
+                              : int64_t{512} << 20;
+  int status;
+  {
+    OrderedPipeline pipeline(workers, FILE_STEPS, window, budget);
+    job.pipeline = &pipeline;
+    job.finished_status = EXIT_OK;
+    {
+      LogCaptureScope walk(&job.walk_log);
+      status = walk_inputs(job, inputs);
+      hand_over_walk_log(job);
+    }
+    pipeline.drain();
+    job.pipeline = nullptr;
+  }
+  // A status query that fails drops what was found so far.
+  status = status < 0 ? EXIT_INTERNAL : status | job.finished_status;
   if (job.interrupted) {
     if (!job.interruption_reported) DIAG(LOG_FATAL, "Interrupted");
     job.interruption_reported = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "base/small_string.h"
@@ -24,10 +25,18 @@ struct TraceFileInfo {
   /// Set before end_file when the input could not be read to its end, or the run was
   /// interrupted: the frames the sink got are only the first part of the file.
   bool input_cut_short = false;
+  /// Set before publish when the run stops: the output goes, whatever it holds, and nothing
+  /// else is touched.
+  bool interrupted = false;
 };
 
-/// Receives the frames of one input file at a time: new_file, frames, end_file. The base
-/// refuses everything, as an output that cannot be written would.
+/// Receives the frames of one input file at a time: new_file, frames, end_file, then publish.
+/// The base refuses everything, as an output that cannot be written would.
+///
+/// Files may be converted side by side, each by a sink of its own from another(). Their frames
+/// and end_file may come on any thread; new_file comes before them, and publish, commit and
+/// discard come on the thread that runs the conversion, one file at a time, in the order the
+/// files were found.
 class TraceSink {
  public:
   virtual ~TraceSink() = default;
@@ -37,10 +46,18 @@ class TraceSink {
   virtual bool new_file(const TraceFileInfo& /*info*/, bool /*continuation*/) { return false; }
   /// Called once per file, also after new_file failed; true when the output ended cleanly.
   virtual bool end_file(const TraceFileInfo& /*info*/) { return false; }
+  /// After end_file, in the order the files were found: gives a whole output its name (or, for
+  /// a durable file, keeps it for commit); for a failed one leaves its name as writing in place
+  /// would have. True when that went well.
+  virtual bool publish(const TraceFileInfo& /*info*/) { return true; }
 
-  /// After end_file: whether the file's output holds frames and was kept, published at once or,
+  /// After publish: whether the file's output holds frames and was kept, published at once or,
   /// for a durable file, waiting for commit.
   virtual bool kept() const { return false; }
+  /// A sink for another file converted beside this one, into the same outputs; null when this
+  /// sink can take only one file at a time. Sinks made so share what waits for commit, and
+  /// must not outlive the sink they came from.
+  virtual std::unique_ptr<TraceSink> another() { return nullptr; }
   /// Makes the outputs of durable files kept since the last commit durable and publishes them,
   /// in the order they were kept; answers for each whether it is now published and durable.
   virtual std::vector<bool> commit() { return {}; }

@@ -70,6 +70,7 @@ TEST(LogLevelFilter, CallSiteFormatsNothingBelowTheOutputLevel) {
 TEST(LogCapture, KeptLinesAreWrittenLaterInOrder) {
   LogCapture capture;
   std::string long_message(600, 'y');
+  testing::internal::CaptureStderr();
   std::thread worker([&] {
     LogCaptureScope scope(&capture);
     log_message(LOG_WARN, "first %d", 1);
@@ -79,7 +80,6 @@ TEST(LogCapture, KeptLinesAreWrittenLaterInOrder) {
     }
     log_message(LOG_ERROR, "%s", long_message.c_str());
   });
-  testing::internal::CaptureStderr();
   worker.join();
   std::string written_by_worker = testing::internal::GetCapturedStderr();
   EXPECT_NE(written_by_worker.find(" E at once\n"), std::string::npos);

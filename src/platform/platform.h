@@ -100,6 +100,9 @@ time_t platform_local_to_time(struct tm* fields);
 /// Sets the TZ variable (unsets it for null) and makes the time functions read it again.
 void platform_set_time_zone(const char* zone);
 
+/// The number of processors this process may run on; at least 1.
+int platform_processor_count();
+
 /// From now on SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break and closing the console on Windows)
 /// only note that the run is to stop; one ignored at start stays ignored. A second one ends the
 /// process at once.

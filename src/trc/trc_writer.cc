@@ -68,19 +68,30 @@ SmallString final_trace_path(StrView temporary_path) {
 // The longest line seen so far keeps its room: after the first file, lines allocate nothing.
 constexpr int64_t LINE_CAPACITY = 256;
 
-TrcWriter::TrcWriter(FolderRoot* output_root, const TrcVersion& version)
-    : output_root_(output_root), version_(version) {
-  // Temporary names differ between runs that write into one folder at the same time.
+TrcWriter::TrcWriter(Shared& shared) : shared_(shared) {
+  // Temporary names differ between runs that write into one folder at the same time, and
+  // between the writers of one run.
   auto now = std::chrono::system_clock::now().time_since_epoch().count();
-  name_state_ = static_cast<uint64_t>(now) ^ (static_cast<uint64_t>(platform_process_id()) << 40);
+  auto lane = static_cast<uint64_t>(++shared.writers);
+  name_state_ = static_cast<uint64_t>(now) ^
+                (static_cast<uint64_t>(platform_process_id()) << 40) ^ next_random(lane);
+  line_.reserve(LINE_CAPACITY);
 }
 
 std::unique_ptr<TrcWriter> trc_writer_create(FolderRoot* output_root, int32_t version) {
   const TrcVersion* description = trc_version(version);
   if (description == nullptr) return nullptr;
-  std::unique_ptr<TrcWriter> writer(new (std::nothrow) TrcWriter(output_root, *description));
-  if (!writer || writer->line_.reserve(LINE_CAPACITY) == nullptr) return nullptr;
+  std::unique_ptr<TrcWriter::Shared> shared(
+      new (std::nothrow) TrcWriter::Shared{output_root, *description, {}, 0});
+  if (!shared) return nullptr;
+  std::unique_ptr<TrcWriter> writer(new (std::nothrow) TrcWriter(*shared));
+  if (!writer || writer->line_.capacity() < LINE_CAPACITY) return nullptr;
+  writer->own_shared_ = std::move(shared);
   return writer;
+}
+
+std::unique_ptr<TraceSink> TrcWriter::another() {
+  return std::unique_ptr<TraceSink>(new (std::nothrow) TrcWriter(shared_));
 }
 
 bool TrcWriter::write_line() {
@@ -93,7 +104,7 @@ bool TrcWriter::open_temporary(uint32_t permissions) {
   for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
     temporary_ = temporary_trace_path(path_.view(), next_random(name_state_));
     bool exists = false;
-    stream_ = folder_root_create_new(output_root_, temporary_.view(), permissions, &exists);
+    stream_ = folder_root_create_new(shared_.output_root, temporary_.view(), permissions, &exists);
     if (stream_ || !exists) break;
   }
   return stream_ != nullptr;
@@ -123,7 +134,7 @@ bool TrcWriter::frame(const CanRecord& record) {
   if (!header_written_) {
     start_time_ = record.timestamp;
     line_.clear();
-    trc_append_header(line_, version_, start_time_);
+    trc_append_header(line_, shared_.version, start_time_);
     if (!write_line()) {
       DIAG(LOG_ERROR, "Could not write CAN header");
       write_failed_ = true;
@@ -132,11 +143,11 @@ bool TrcWriter::frame(const CanRecord& record) {
     header_written_ = true;
   }
   // A skipped frame still starts the file above: its time is the origin of the offsets.
-  if (version_.skips_fd_frames && record.fd == 1) return true;
+  if (shared_.version.skips_fd_frames && record.fd == 1) return true;
   line_.clear();
-  version_.append_record(line_, next_number_++, (record.timestamp - start_time_) * 1000, record);
+  shared_.version.append_record(line_, next_number_++, (record.timestamp - start_time_) * 1000, record);
   if (!write_line()) {
-    if (version_.write_error != nullptr) DIAG(LOG_ERROR, "%s", version_.write_error);
+    if (shared_.version.write_error != nullptr) DIAG(LOG_ERROR, "%s", shared_.version.write_error);
     write_failed_ = true;
     return false;
   }
@@ -144,25 +155,25 @@ bool TrcWriter::frame(const CanRecord& record) {
 }
 
 bool TrcWriter::remove_temporary(StrView temporary) {
-  if (folder_root_remove(output_root_, temporary)) return true;
+  if (folder_root_remove(shared_.output_root, temporary)) return true;
   DIAG(LOG_ERROR, "Could not remove CAN file");
   return false;
 }
 
 bool TrcWriter::remove_previous_trace() {
   PathStatus status;
-  if (!folder_root_stat(output_root_, path_.view(), &status)) return true;
+  if (!folder_root_stat(shared_.output_root, path_.view(), &status)) return true;
   if (!status.is_link && (status.kind == PATH_MISSING || status.kind == PATH_DIRECTORY)) {
     return true;
   }
-  if (folder_root_remove(output_root_, path_.view())) return true;
+  if (folder_root_remove(shared_.output_root, path_.view())) return true;
   DIAG(LOG_ERROR, "Could not remove CAN file");
   return false;
 }
 
-bool TrcWriter::publish(const TraceFileInfo& info) {
+bool TrcWriter::give_name(const TraceFileInfo& info) {
   if (!info.durable) {
-    if (folder_root_rename(output_root_, temporary_.view(), path_.view(), true) !=
+    if (folder_root_rename(shared_.output_root, temporary_.view(), path_.view(), true) !=
         RenameResult::done) {
       DIAG(LOG_ERROR, "Could not rename CAN file to %s", path_.c_str());
       remove_temporary(temporary_.view());
@@ -174,21 +185,23 @@ bool TrcWriter::publish(const TraceFileInfo& info) {
   // The input of a durable file goes once its trace is published: that trace must never
   // take the place of another, whether from an earlier run or from this one.
   bool taken = false;
-  for (const Staged& staged : staged_) taken = taken || staged.final == path_;
+  for (const Staged& staged : shared_.staged) taken = taken || staged.final == path_;
   FileIdentity existing;
-  taken = taken || folder_root_identify(output_root_, path_.view(), existing) != ENOENT;
+  taken = taken || folder_root_identify(shared_.output_root, path_.view(), existing) != ENOENT;
   if (taken) {
     DIAG(LOG_ERROR, "Trace %s exists, not overwritten", path_.c_str());
     remove_temporary(temporary_.view());
     return false;
   }
-  staged_.push_back(Staged{temporary_, path_});
+  shared_.staged.push_back(Staged{temporary_, path_});
   kept_ = true;
   return true;
 }
 
 bool TrcWriter::end_file(const TraceFileInfo& info) {
   kept_ = false;
+  whole_ = false;
+  failed_ = false;
   bool result = true;
   if (stream_) {
     if (byte_stream_close(stream_) != 0) {
@@ -203,31 +216,47 @@ bool TrcWriter::end_file(const TraceFileInfo& info) {
   // A trace cut short by a failed write or close, or by an input that could not be read to its
   // end, could pass for a whole one: it is never published. The input is kept, so nothing is
   // lost.
-  bool whole = result && !write_failed_ && !info.input_cut_short;
-  if (whole && header_written_ && next_number_ != 1) return publish(info);
+  whole_ = result && !write_failed_ && !info.input_cut_short && header_written_ &&
+           next_number_ != 1;
+  if (whole_) return result;
   if (!remove_temporary(temporary_.view())) return false;
-  // Written in place, the trace would have replaced what was at its name and then gone: the name
-  // ends empty, as it always has. A durable file's input stays, and so does what is there.
-  if (!info.durable && !remove_previous_trace()) return false;
+  failed_ = true;
   return result;
 }
 
+bool TrcWriter::publish(const TraceFileInfo& info) {
+  kept_ = false;
+  if (whole_) {
+    whole_ = false;
+    // The run stops: what was not published by now never is.
+    if (info.interrupted) return remove_temporary(temporary_.view());
+    return give_name(info);
+  }
+  if (!failed_) return true;
+  failed_ = false;
+  // Written in place, the trace would have replaced what was at its name and then gone: the name
+  // ends empty, as it always has. A durable file's input stays, and so does what is there; an
+  // interrupted run changes nothing more.
+  if (info.durable || info.interrupted) return true;
+  return remove_previous_trace();
+}
+
 std::vector<bool> TrcWriter::commit() {
-  std::vector<bool> published(staged_.size(), false);
-  if (staged_.empty()) return published;
+  std::vector<bool> published(shared_.staged.size(), false);
+  if (shared_.staged.empty()) return published;
   std::vector<SmallString> temporaries;
-  for (const Staged& staged : staged_) temporaries.push_back(staged.temporary);
+  for (const Staged& staged : shared_.staged) temporaries.push_back(staged.temporary);
   // The data first, then the names: a power cut leaves either the old name or the whole trace.
-  bool synced = folder_root_sync(output_root_, temporaries);
+  bool synced = folder_root_sync(shared_.output_root, temporaries);
   std::vector<SmallString> finals;
-  for (size_t i = 0; i < staged_.size(); ++i) {
-    const Staged& staged = staged_[i];
+  for (size_t i = 0; i < shared_.staged.size(); ++i) {
+    const Staged& staged = shared_.staged[i];
     RenameResult renamed = RenameResult::failed;
     if (!synced) {
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", staged.final.c_str());
     } else {
       renamed =
-          folder_root_rename(output_root_, staged.temporary.view(), staged.final.view(), false);
+          folder_root_rename(shared_.output_root, staged.temporary.view(), staged.final.view(), false);
       if (renamed == RenameResult::exists) {
         DIAG(LOG_ERROR, "Trace %s exists, not overwritten", staged.final.c_str());
       } else if (renamed == RenameResult::failed) {
@@ -241,20 +270,20 @@ std::vector<bool> TrcWriter::commit() {
     published[i] = true;
     finals.push_back(staged.final);
   }
-  if (!finals.empty() && !folder_root_sync(output_root_, finals)) {
-    for (size_t i = 0; i < staged_.size(); ++i) {
+  if (!finals.empty() && !folder_root_sync(shared_.output_root, finals)) {
+    for (size_t i = 0; i < shared_.staged.size(); ++i) {
       if (!published[i]) continue;
-      DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", staged_[i].final.c_str());
+      DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", shared_.staged[i].final.c_str());
       published[i] = false;
     }
   }
-  staged_.clear();
+  shared_.staged.clear();
   return published;
 }
 
 void TrcWriter::discard() {
-  for (const Staged& staged : staged_) remove_temporary(staged.temporary.view());
-  staged_.clear();
+  for (const Staged& staged : shared_.staged) remove_temporary(staged.temporary.view());
+  shared_.staged.clear();
 }
 
 }  // namespace velmarch

@@ -19,13 +19,12 @@ namespace velmarch {
 /// failed, is removed again.
 class TrcWriter final : public TraceSink {
  public:
-  /// Borrows the output root.
-  TrcWriter(FolderRoot* output_root, const TrcVersion& version);
-
   bool frame(const CanRecord& record) override;
   bool new_file(const TraceFileInfo& info, bool continuation) override;
   bool end_file(const TraceFileInfo& info) override;
+  bool publish(const TraceFileInfo& info) override;
   bool kept() const override { return kept_; }
+  std::unique_ptr<TraceSink> another() override;
   std::vector<bool> commit() override;
   void discard() override;
 
@@ -37,17 +36,25 @@ class TrcWriter final : public TraceSink {
     SmallString temporary;
     SmallString final;
   };
+  // What the writers of one run share. Only the thread that publishes touches staged.
+  struct Shared {
+    FolderRoot* output_root;  // borrowed
+    const TrcVersion& version;
+    std::vector<Staged> staged;
+    int writers = 0;  // how many writers there are, for their temporary names
+  };
 
+  explicit TrcWriter(Shared& shared);
   bool write_line();
   bool open_temporary(uint32_t permissions);
-  bool publish(const TraceFileInfo& info);
+  bool give_name(const TraceFileInfo& info);
   bool remove_temporary(StrView temporary);
   bool remove_previous_trace();
 
-  FolderRoot* output_root_;
-  const TrcVersion& version_;
+  std::unique_ptr<Shared> own_shared_;  // the first writer's; the others borrow it
+  Shared& shared_;
   std::unique_ptr<ByteStream> stream_;  // the open output file, if any
-  SmallString path_;                    // final path relative to output_root_, ".trc" included
+  SmallString path_;                    // final path relative to the output root, ".trc" included
   bool header_written_ = false;
   double start_time_ = 0;    // timestamp of the file's first frame; NaN until it arrives
   int64_t next_number_ = 0;  // message number of the next record line
@@ -57,10 +64,11 @@ class TrcWriter final : public TraceSink {
   bool opened_ = false;
   // A header or record line of the current output did not go out whole.
   bool write_failed_ = false;
+  bool whole_ = false;   // end_file left a whole trace for publish to name
+  bool failed_ = false;  // end_file removed a trace that failed
   bool kept_ = false;
-  SmallString temporary_;  // where the current trace is written, relative to output_root
+  SmallString temporary_;  // where the current trace is written, relative to the output root
   uint64_t name_state_ = 0;
-  std::vector<Staged> staged_;
 };
 
 /// Null for any version but TRC_VERSION_1_1 and TRC_VERSION_2_1, or when memory runs out.

@@ -53,7 +53,8 @@ class TrcWriterTest : public ::testing::Test {
         if (!writer.frame(record)) break;
       }
     }
-    return writer.end_file(info);
+    bool ended = writer.end_file(info);
+    return writer.publish(info) && ended;
   }
 
   std::unique_ptr<TrcWriter> make(int32_t version) { return trc_writer_create(&root, version); }
@@ -175,6 +176,7 @@ TEST_F(TrcWriterTest, DurableTraceWaitsForCommit) {
   ASSERT_TRUE(writer->new_file(info, false));
   for (const auto& record : worked_example()) ASSERT_TRUE(writer->frame(record));
   ASSERT_TRUE(writer->end_file(info));
+  ASSERT_TRUE(writer->publish(info));
   EXPECT_TRUE(writer->kept());
   EXPECT_FALSE(root.has_file("run.trc"));
   ASSERT_EQ(root.files().size(), 1u);
@@ -198,6 +200,7 @@ TEST_F(TrcWriterTest, FailedTraceLeavesItsNameAsBeforeOnlyWhenDurable) {
     ASSERT_TRUE(writer->new_file(info, false));
     EXPECT_FALSE(writer->frame(worked_example()[0]));
     EXPECT_TRUE(writer->end_file(info));
+    EXPECT_TRUE(writer->publish(info));
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(root.has_file("x.trc"), durable);
     EXPECT_EQ(root.files().size(), durable ? 1u : 0u);  // no temporary file left

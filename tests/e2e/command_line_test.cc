@@ -65,6 +65,10 @@ TEST_F(CommandLine, SilentStatusesForBadOrMissingValues) {
       {{"--verbosity", "6", "in/a.txt"}, 131},
       {{"--verbosity", "-1", "in/a.txt"}, 131},
       {{"in/a.txt", "-O"}, 130},
+      {{"--jobs", "0", "in/a.txt"}, 131},
+      {{"-j", "-2", "in/a.txt"}, 131},
+      {{"-j", "x", "in/a.txt"}, 131},
+      {{"in/a.txt", "--jobs"}, 130},
   };
   for (const auto& c : cases) {
     RunResult result = run(c.arguments);

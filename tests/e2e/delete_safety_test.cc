@@ -184,7 +184,7 @@ TEST_F(DeleteSafety, TraceIsDurableBeforeItsInputGoes) {
   write("logs/b.txt", text_log(2, 1, {kFrame}));
 
   std::string trace_file = path("strace.out");
-  std::string command = "cd " + dir_ + " && /usr/bin/strace -f -qq -o " + trace_file +
+  std::string command = "cd " + dir_ + " && /usr/bin/strace -f -qq -s 4096 -o " + trace_file +
                         " -e trace=syncfs,fsync,fdatasync,rename,renameat,renameat2,unlink," +
                         "unlinkat " + VELMARCH_BINARY + " -d logs 2>/dev/null";
   if (std::system(command.c_str()) != 0) GTEST_SKIP() << "strace cannot trace here";
@@ -195,6 +195,8 @@ TEST_F(DeleteSafety, TraceIsDurableBeforeItsInputGoes) {
     size_t paren = rest.find('(');
     if (start == std::string::npos || paren == std::string::npos) continue;
     std::string call = rest.substr(start, paren - start);
+    // Only what the run does to its own files: a sanitizer's runtime removes files of its own.
+    if (call.rfind("unlink", 0) == 0 && rest.find(dir_) == std::string::npos) continue;
     calls.push_back(call == "renameat2" || call == "renameat" ? "rename"
                     : call == "unlinkat"                      ? "unlink"
                                                               : call);

@@ -1,16 +1,19 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,11 +23,22 @@ namespace velmarch {
 
 const char* platform_name() { return "posix"; }
 
+namespace {
+
+// The time zone is read, and may be loaded and freed again, by every local-time conversion;
+// threads take turns.
+std::mutex time_zone_lock;
+
+}  // namespace
+
 PlatformLocalTime platform_local_time() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   tm local{};
-  localtime_r(&now.tv_sec, &local);
+  {
+    std::lock_guard<std::mutex> lock(time_zone_lock);
+    localtime_r(&now.tv_sec, &local);
+  }
   return {local.tm_mon + 1, local.tm_mday,   local.tm_hour,
           local.tm_min,     local.tm_sec,    static_cast<int>(now.tv_nsec / 1000000)};
 }
@@ -192,15 +206,28 @@ bool platform_time_to_utc(time_t value, struct tm* fields) {
   return gmtime_r(&value, fields) != nullptr;
 }
 
-time_t platform_local_to_time(struct tm* fields) { return mktime(fields); }
+time_t platform_local_to_time(struct tm* fields) {
+  std::lock_guard<std::mutex> lock(time_zone_lock);
+  return mktime(fields);
+}
 
 void platform_set_time_zone(const char* zone) {
+  std::lock_guard<std::mutex> lock(time_zone_lock);
   if (zone != nullptr) {
     setenv("TZ", zone, 1);
   } else {
     unsetenv("TZ");
   }
   tzset();
+}
+
+int platform_processor_count() {
+  // The affinity mask, not the machine: taskset, cgroups and containers narrow it.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+  long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "platform/platform.h"
@@ -214,11 +215,21 @@ bool platform_time_to_utc(time_t value, struct tm* fields) {
   return gmtime_s(fields, &value) == 0;
 }
 
-time_t platform_local_to_time(struct tm* fields) { return mktime(fields); }
+time_t platform_local_to_time(struct tm* fields) {
+  // The time zone is read and kept by the runtime; headers read on several threads take turns.
+  static std::mutex zone;
+  std::lock_guard<std::mutex> lock(zone);
+  return mktime(fields);
+}
 
 void platform_set_time_zone(const char* zone) {
   _putenv_s("TZ", zone != nullptr ? zone : "");  // an empty value removes the variable
   _tzset();
+}
+
+int platform_processor_count() {
+  DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+  return count > 0 ? static_cast<int>(count) : 1;
 }
 
 namespace {
