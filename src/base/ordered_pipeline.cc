@@ -86,8 +86,22 @@ bool OrderedPipeline::advance(std::unique_lock<std::mutex>& lock, bool wait) {
     tasks_.pop_front();
     progress = true;
   }
-  if (!progress && wait) step_done_.wait(lock);
+  if (!progress && wait) {
+    caller_waiting_ = true;
+    step_done_.wait(lock);
+    caller_waiting_ = false;
+  }
   return progress;
+}
+
+bool OrderedPipeline::caller_may_go_on(const Task& task) const {
+  size_t step = task.next;
+  bool leaves = step == plan_.size();
+  for (const std::unique_ptr<Task>& earlier : tasks_) {
+    if (earlier.get() == &task) return true;
+    if (leaves || earlier->next <= step) return false;
+  }
+  return true;
 }
 
 void OrderedPipeline::work() {
@@ -103,7 +117,8 @@ void OrderedPipeline::work() {
     lock.lock();
     task->next = step + 1;
     task->running = false;
-    step_done_.notify_one();
+    // Waking the caller costs a switch of threads: only when it has something to do.
+    if (caller_waiting_ && caller_may_go_on(*task)) step_done_.notify_one();
   }
 }
 

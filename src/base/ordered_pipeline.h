@@ -51,6 +51,8 @@ class OrderedPipeline {
   // Runs what is ready on the caller's thread and hands ready worker steps out; with wait,
   // blocks for a worker when nothing could be done. Called with lock held.
   bool advance(std::unique_lock<std::mutex>& lock, bool wait);
+  // Whether the task may now run its next step on the caller, or leave. Called with lock held.
+  bool caller_may_go_on(const Task& task) const;
   void work();
 
   const std::vector<On> plan_;
@@ -64,6 +66,7 @@ class OrderedPipeline {
   int64_t memory_in_flight_ = 0;
   int64_t peak_memory_ = 0;
   bool stopping_ = false;
+  bool caller_waiting_ = false;
   std::vector<std::thread> workers_;
 };
 

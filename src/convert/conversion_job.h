@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -50,6 +52,13 @@ struct FileTask {
   bool ended = false;         // end_file answered true
   bool interrupted = false;   // an interruption stopped its frames
   bool abandoned = false;     // the run stopped before its turn: it never happened
+  bool closed = false;        // its input was closed after the conversion...
+  bool close_failed = false;  // ... and that failed
+  /// The input as the walk saw it, when the walk found it: its size and permissions then need
+  /// not be asked again. Its identity is taken from the open file all the same whenever the
+  /// input may be deleted.
+  PathStatus listed;
+  bool was_listed = false;
 };
 
 /// One place in the order in which a run finishes things: a file, lines the walk said between
@@ -90,8 +99,11 @@ struct ConversionJob {
   std::deque<std::unique_ptr<Turn>> turns;
   std::vector<TraceSink*> free_sinks;
   LogCapture walk_log;
+  SmallString made_folder;  // the output folder made for the last file
+  bool made_folder_known = false;
   int finished_status = 0;
   std::set<std::pair<uint64_t, uint64_t>> files_started;  // device and inode
+  std::map<std::string, int> names_in_flight;  // output paths of the files in flight
 };
 
 /// Null when a root, the flags or the sink is missing, or memory runs out.

@@ -3,6 +3,7 @@
 
 #include "base/exit_status.h"
 #include "convert/conversion_job.h"
+#include "convert/record_prefetch.h"
 #include "diag/log.h"
 #include "textlog/buffered_stream.h"
 #include "textlog/text_log_reader.h"
@@ -11,13 +12,23 @@ namespace velmarch {
 
 namespace {
 
+// Files smaller than this are read on the thread that converts them: a thread of their own
+// would cost more than it saves.
+constexpr int64_t PREFETCH_SIZE = 1 << 20;
+
 // Wraps the input in a read buffer of the size the flags ask for: a negative size takes the
 // whole file, through a buffer of at most FILE_READ_BLOCK bytes, 0 reads unbuffered. False when the
 // buffer cannot be had.
-bool buffer_input(ConversionJob& job, std::unique_ptr<ByteStream>& stream) {
+bool buffer_input(ConversionJob& job, std::unique_ptr<ByteStream>& stream,
+                  const FileIdentity& opened) {
   int64_t size = job.flags->buffer_size;
-  if (size < 0) size = std::min(byte_stream_size(stream.get()), FILE_READ_BLOCK);
+  // The size the identity gave saves asking the file again.
+  int64_t whole = size >= 0 ? -1 : opened.regular ? opened.size : byte_stream_size(stream.get());
+  if (size < 0) size = std::min(whole, FILE_READ_BLOCK);
   if (size <= 0) return true;
+  // A buffer that holds the whole file, or takes it in large blocks, reads past the file's own.
+  constexpr int64_t LARGE_READ = 4096;
+  if (size >= LARGE_READ || (whole >= 0 && size >= whole)) stream->expect_large_reads();
   std::unique_ptr<ByteStream> buffered = buffered_stream_open(stream, static_cast<uint64_t>(size));
   if (!buffered) {
     DIAG(LOG_ERROR, "Could not allocate buffer of size %zd",
@@ -53,18 +64,30 @@ bool feed_frames(ConversionJob& job, FileTask& task) {
   TraceFileInfo& info = task.info;
   StrView input_path = task.input_path.view();
   text_log_rewind(reader);
-  CanRecord record;
-  while (text_log_next(reader, record)) {
-    // Read here, written only by the thread that runs the job: this may be another.
+  // With more than one job, a large file is read on a thread of its own, ahead of this one.
+  std::unique_ptr<RecordPrefetch> ahead;
+  if (job.flags->jobs > 1 && task.opened.size >= PREFETCH_SIZE) {
+    ahead = std::make_unique<RecordPrefetch>(reader);
+  }
+  CanRecord own_record;
+  for (;;) {
+    const CanRecord* record = &own_record;
+    if (ahead) {
+      record = ahead->next(task.log);
+    } else if (!text_log_next(reader, own_record)) {
+      record = nullptr;
+    }
+    if (record == nullptr) break;
+    // The run's interruption, read on whatever thread converts the file.
     if (job.interruption() != 0) {
       task.interrupted = true;
       info.input_cut_short = true;
       info.interrupted = true;
       return false;
     }
-    if (!task.sink->frame(record)) return false;
+    if (!task.sink->frame(*record)) return false;
   }
-  if (text_log_failed(reader)) {
+  if (ahead ? ahead->failed() : text_log_failed(reader)) {
     DIAG(LOG_ERROR, "Could not read input file %.*s", STR_VIEW_ARG(input_path));
     info.input_cut_short = true;
     return false;
@@ -150,9 +173,15 @@ void file_open(ConversionJob& job, FileTask& task) {
   }
   // What the input is now, so that only this very file is ever deleted. A file whose identity
   // cannot be read counts as changed.
-  if (!task.stream->identity(task.opened)) task.opened = FileIdentity{};
+  if (task.was_listed && !info.durable) {
+    task.opened.size = task.listed.size;
+    task.opened.permissions = task.listed.permissions;
+    task.opened.regular = task.listed.kind == PATH_FILE;
+  } else if (!task.stream->identity(task.opened)) {
+    task.opened = FileIdentity{};
+  }
   info.permissions = task.opened.permissions;
-  if (!buffer_input(job, task.stream)) {
+  if (!buffer_input(job, task.stream, task.opened)) {
     task.stream.reset();  // closed quietly, as the spec's step asks
     return;
   }
@@ -203,6 +232,10 @@ void file_convert(ConversionJob& job, FileTask& task) {
   }
   task.ended = task.sink->end_file(task.info);
   task.failed = !ok;
+  // The input is closed here, on the converting thread; only a failure is told, in turn.
+  task.reader.reset();
+  task.closed = true;
+  task.close_failed = byte_stream_close(task.stream) != 0;
 }
 
 uint8_t file_finish(ConversionJob& job, FileTask& task) {
@@ -231,9 +264,9 @@ uint8_t file_finish(ConversionJob& job, FileTask& task) {
 
   uint8_t result = task.failed ? EXIT_FILE_FAILED : EXIT_OK;
   // Only a converted file's input is closed with care: the others were only looked at.
-  bool closed = byte_stream_close(task.stream) == 0;
+  if (!task.closed) byte_stream_close(task.stream);
   if (after_stop) return EXIT_FILE_FAILED;
-  if (!closed && task.convert) {
+  if (task.close_failed) {
     DIAG(LOG_ERROR, "Could not close input file after conversion: %.*s", STR_VIEW_ARG(input_path));
     result = EXIT_FILE_FAILED;
   } else if (task.interrupted) {

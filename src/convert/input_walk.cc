@@ -61,6 +61,8 @@ void finish_turn(ConversionJob& job) {
   FileTask& task = *turn->file;
   int result = file_finish(job, task);
   job.free_sinks.push_back(task.sink);
+  auto name = job.names_in_flight.find(std::string(task.output_path.view()));
+  if (--name->second == 0) job.names_in_flight.erase(name);
   if (job.interrupted) return;
   if (result != EXIT_OK) {
     DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(task.input_path.view()));
@@ -96,9 +98,13 @@ int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool t
                        const PathStatus& status) {
   if (!is_txt(path_extension(input))) return EXIT_OK;
   StrView target = without_extension(output);
-  if (job.create_folders) {
-    // A failure shows later, when the writer cannot create its file.
-    folder_root_make_directories(job.output_root, path_directory_part(target));
+  StrView folder = path_directory_part(target);
+  // Files of one folder come one after another: the folders are made once for all of them. A
+  // failure shows later, when the writer cannot create its file.
+  if (job.create_folders && (!job.made_folder_known || job.made_folder.view() != folder)) {
+    folder_root_make_directories(job.output_root, folder);
+    job.made_folder = SmallString(folder);
+    job.made_folder_known = true;
   }
   if (job.pipeline == nullptr) {
     int result = job_convert_file(job, input, target, through_link);
@@ -111,6 +117,11 @@ int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool t
   auto turn = std::make_unique<Turn>();
   turn->file = std::make_unique<FileTask>(input, target, through_link);
   FileTask* task = turn->file.get();
+  task->listed = status;
+  task->was_listed = true;
+  // A name that another file in flight writes too is given in turn only.
+  int& writing = job.names_in_flight[std::string(target)];
+  task->info.name_shared = writing++ > 0;
   take_turn(job, std::move(turn),
             {[&job, task] {
                LogCaptureScope keep(&task->log);
@@ -131,12 +142,15 @@ int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool t
   return EXIT_OK;
 }
 
-// through_link: a folder on the way from the common root is a symbolic link.
+// through_link: a folder on the way from the common root is a symbolic link. listed: the
+// entry's status as its folder's listing gave it, or null for an input of the command line.
 int convert_entry(ConversionJob& job, StrView input, StrView output, bool through_link,
-                  std::vector<FolderIdentity>& descent) {
+                  const PathStatus* listed, std::vector<FolderIdentity>& descent) {
   if (job_interrupted(job)) return EXIT_OK;
   PathStatus status;
-  if (!folder_root_stat(job.input_root, input, &status)) {
+  if (listed != nullptr) {
+    status = *listed;  // queried a moment ago, entry by entry
+  } else if (!folder_root_stat(job.input_root, input, &status)) {
     DIAG(LOG_FATAL, "Error during stat of %.*s, exiting", STR_VIEW_ARG(input));
     return EXIT_INTERNAL;
   }
@@ -175,7 +189,8 @@ int convert_entry(ConversionJob& job, StrView input, StrView output, bool throug
   for (const auto& [name, entry] : entries) {
     SmallString child_input = child_path(input, name.view());
     SmallString child_output = child_path(output, name.view());
-    result |= convert_entry(job, child_input.view(), child_output.view(), through_link, descent);
+    result |= convert_entry(job, child_input.view(), child_output.view(), through_link, &entry,
+                            descent);
     if (job.interrupted) break;
   }
   if (known) descent.pop_back();
@@ -186,7 +201,7 @@ int convert_entry(ConversionJob& job, StrView input, StrView output, bool throug
 
 int job_convert_entry(ConversionJob& job, StrView input_path, StrView output_path) {
   std::vector<FolderIdentity> descent;
-  return convert_entry(job, input_path, output_path, false, descent);
+  return convert_entry(job, input_path, output_path, false, nullptr, descent);
 }
 
 namespace {

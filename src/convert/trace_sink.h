@@ -28,6 +28,9 @@ struct TraceFileInfo {
   /// Set before publish when the run stops: the output goes, whatever it holds, and nothing
   /// else is touched.
   bool interrupted = false;
+  /// Another file converted at the same time has an output of the same name: only publish, in
+  /// turn, may give it. Otherwise end_file may give a whole output its name at once.
+  bool name_shared = false;
 };
 
 /// Receives the frames of one input file at a time: new_file, frames, end_file, then publish.

@@ -39,6 +39,11 @@ class LogCapture {
   void replay();
   void clear() { lines_.clear(); }
   bool empty() const { return lines_.empty(); }
+  size_t size() const { return lines_.size(); }
+  /// Moves the kept lines from index `from` up to `to` to the end of another capture.
+  void move_lines(size_t from, size_t to, LogCapture& into) {
+    for (size_t i = from; i < to; ++i) into.lines_.push_back(std::move(lines_[i]));
+  }
 
  private:
   struct Line {

@@ -150,6 +150,7 @@ bool stat_path(StrView path, PathStatus& status) {
   status.device = info.device;
   status.inode = info.inode;
   status.is_link = info.is_link;
+  status.permissions = info.permissions;
   return true;
 }
 

@@ -27,6 +27,7 @@ struct PathStatus {
   uint64_t device = 0;
   uint64_t inode = 0;
   bool is_link = false;  // the entry itself is a symbolic link; kind and size are its target's
+  uint32_t permissions = 0;  // permission bits, where the platform has them
 };
 
 struct ByteOrder {

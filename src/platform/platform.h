@@ -41,6 +41,7 @@ struct PlatformFileStatus {
   uint64_t device;
   uint64_t inode;
   bool is_link;  // the path itself is a symbolic link (or reparse point); kind is its target's
+  uint32_t permissions;  // permission bits, where the platform has them
 };
 /// Follows links. Answers 0 on success, otherwise the error number: ENOENT for a missing path,
 /// also when a component before the last one is a file.

@@ -19,7 +19,8 @@ std::unique_ptr<ByteStream> buffered_stream_open(std::unique_ptr<ByteStream>& in
                                                  uint64_t size) {
   if (!inner) return nullptr;
   std::unique_ptr<BufferedStream> stream = BufferedStream::create(*inner, size);
-  if (stream) stream->owned_inner_ = std::move(inner);
+  if (!stream) return nullptr;
+  stream->owned_inner_ = std::move(inner);
   return stream;
 }
 

@@ -9,7 +9,7 @@ namespace velmarch {
 
 /// A read-only stream served from a memory buffer that is refilled from an inner stream, which
 /// it owns or borrows.
-class BufferedStream final : public ByteStream {
+class alignas(64) BufferedStream final : public ByteStream {
  public:
   int64_t read(void* destination, uint64_t count) override;
   int64_t tell() override { return static_cast<int64_t>(base_ + cursor_); }

@@ -32,6 +32,9 @@ class ByteStream {
 
   /// The identity and state of the file behind the stream; false when there is none.
   virtual bool identity(FileIdentity& /*identity*/) { return false; }
+  /// Tells a stream, before its first read, that reads will come in large blocks, so that it
+  /// need keep no buffer of its own.
+  virtual void expect_large_reads() {}
 };
 
 inline int64_t byte_stream_read(ByteStream& s, void* destination, uint64_t count) {

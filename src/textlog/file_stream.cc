@@ -30,9 +30,18 @@ std::unique_ptr<ByteStream> file_stream_create_new(const char* name, uint32_t pe
   return stream;
 }
 
+namespace {
+
+// The write block of the last file closed on this thread, for the next one: a new block for
+// every small trace would be mapped, touched page by page and unmapped again each time.
+thread_local std::unique_ptr<char[]> spare_block;
+
+}  // namespace
+
 FileStream::FileStream(FILE* file, int mode) : file_(file), mode_(mode) {
   if (mode == FILE_STREAM_WRITE) {
-    pending_.reset(new (std::nothrow) char[FILE_STREAM_WRITE_BLOCK]);
+    pending_ = std::move(spare_block);
+    if (!pending_) pending_.reset(new (std::nothrow) char[FILE_STREAM_WRITE_BLOCK]);
     // The blocks are large already: a second copy into the C runtime's buffer buys nothing.
     if (pending_) std::setvbuf(file_, nullptr, _IONBF, 0);
   }
@@ -43,6 +52,7 @@ FileStream::~FileStream() {
     flush_pending();
     std::fclose(file_);
   }
+  if (pending_ && !spare_block) spare_block = std::move(pending_);
 }
 
 bool FileStream::flush_pending() {
@@ -109,6 +119,14 @@ int FileStream::close() {
   // The C runtime lets go of the handle even when fclose fails: never close it twice.
   file_ = nullptr;
   return result;
+}
+
+void FileStream::expect_large_reads() {
+  // The C runtime's buffer would only be a second copy, and setting it up asks the system for
+  // the file's status once more.
+  if (mode_ == FILE_STREAM_READ && file_ != nullptr && position_ == 0) {
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+  }
 }
 
 bool FileStream::identity(FileIdentity& identity) {

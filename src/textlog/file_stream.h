@@ -14,7 +14,7 @@ enum FileStreamMode : int {
 };
 
 /// A file opened in binary mode through the C runtime.
-class FileStream final : public ByteStream {
+class alignas(64) FileStream final : public ByteStream {
  public:
   FileStream(FILE* file, int mode);
   ~FileStream() override;
@@ -25,6 +25,7 @@ class FileStream final : public ByteStream {
   int64_t seek(int64_t offset, int origin) override;
   int close() override;
   bool identity(FileIdentity& identity) override;
+  void expect_large_reads() override;
 
  private:
   bool flush_pending();

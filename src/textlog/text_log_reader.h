@@ -20,7 +20,7 @@ inline constexpr int MAX_COLUMNS = 7;         // columns looked at per line
 enum class ColumnParser : uint8_t { none = 0, timestamp, lost, type, id, length, data };
 
 /// One open text log. Made by text_log_open, freed by text_log_close.
-struct TextLogReader {
+struct alignas(64) TextLogReader {
   ByteStream* stream = nullptr;  // borrowed: never closed or freed by the reader
   uint32_t data_offset = 0;      // offset of the first record line
   LogHeader header;

@@ -202,6 +202,7 @@ bool TrcWriter::end_file(const TraceFileInfo& info) {
   kept_ = false;
   whole_ = false;
   failed_ = false;
+  named_ = false;
   bool result = true;
   if (stream_) {
     if (byte_stream_close(stream_) != 0) {
@@ -218,6 +219,14 @@ bool TrcWriter::end_file(const TraceFileInfo& info) {
   // lost.
   whole_ = result && !write_failed_ && !info.input_cut_short && header_written_ &&
            next_number_ != 1;
+  // No other file in flight wants this name: it is given now, on this thread, rather than in
+  // turn. A durable file's trace waits for the commit whatever.
+  if (whole_ && !info.durable && !info.name_shared) {
+    whole_ = false;
+    named_ = true;
+    kept_ = give_name(info);
+    return kept_;
+  }
   if (whole_) return result;
   if (!remove_temporary(temporary_.view())) return false;
   failed_ = true;
@@ -225,6 +234,10 @@ bool TrcWriter::end_file(const TraceFileInfo& info) {
 }
 
 bool TrcWriter::publish(const TraceFileInfo& info) {
+  if (named_) {
+    named_ = false;
+    return kept_;
+  }
   kept_ = false;
   if (whole_) {
     whole_ = false;

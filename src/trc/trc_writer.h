@@ -65,6 +65,7 @@ class TrcWriter final : public TraceSink {
   // A header or record line of the current output did not go out whole.
   bool write_failed_ = false;
   bool whole_ = false;   // end_file left a whole trace for publish to name
+  bool named_ = false;   // end_file gave the trace its name already
   bool failed_ = false;  // end_file removed a trace that failed
   bool kept_ = false;
   SmallString temporary_;  // where the current trace is written, relative to the output root

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -74,23 +75,21 @@ FileIdentity identity_of(const struct stat& info) {
   return identity;
 }
 
-// lstat of the entry itself: a trailing "/" would make the kernel follow a link.
-bool is_link(const char* path) {
-  std::string entry(path);
-  while (entry.size() > 1 && entry.back() == '/') entry.pop_back();
-  struct stat info {};
-  return lstat(entry.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
 }  // namespace
 
 int platform_stat(const char* path, PlatformFileStatus* status) {
-  struct stat info{};
-  if (stat(path, &info) != 0) {
-    // "file.txt/x" does not exist either; other systems say ENOENT for it.
-    return errno == ENOTDIR ? ENOENT : errno;
+  // The entry itself first: most are no link, and one query then answers all. A trailing "/"
+  // would make the kernel follow a link, so the name is looked at without it.
+  std::string entry(path);
+  while (entry.size() > 1 && entry.back() == '/') entry.pop_back();
+  struct stat info {};
+  if (lstat(entry.c_str(), &info) != 0) return errno == ENOTDIR ? ENOENT : errno;
+  status->is_link = S_ISLNK(info.st_mode);
+  // What a link leads to, and what a name with a trailing "/" names, come from the full query;
+  // "file.txt/x" does not exist either, as other systems say.
+  if (status->is_link || entry.size() != std::strlen(path)) {
+    if (stat(path, &info) != 0) return errno == ENOTDIR ? ENOENT : errno;
   }
-  status->is_link = is_link(path);
   if (S_ISREG(info.st_mode)) {
     status->kind = PlatformFileKind::regular;
   } else if (S_ISDIR(info.st_mode)) {
@@ -101,6 +100,7 @@ int platform_stat(const char* path, PlatformFileStatus* status) {
   status->size = static_cast<int64_t>(info.st_size);
   status->device = static_cast<uint64_t>(info.st_dev);
   status->inode = static_cast<uint64_t>(info.st_ino);
+  status->permissions = static_cast<uint32_t>(info.st_mode & 0777);
   return 0;
 }
 
@@ -131,9 +131,37 @@ bool platform_make_directory(const char* path) { return mkdir(path, 0777) == 0; 
 
 bool platform_remove(const char* path) { return std::remove(path) == 0; }
 
+namespace {
+
+// The process's umask, read without changing it (setting and restoring it would race with other
+// threads creating files); -1 when it cannot be read.
+int process_umask() {
+  static const int mask = [] {
+    FILE* status = std::fopen("/proc/self/status", "re");
+    if (status == nullptr) return -1;
+    int value = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::sscanf(line, "Umask: %o", reinterpret_cast<unsigned*>(&value)) == 1) break;
+    }
+    std::fclose(status);
+    return value;
+  }();
+  return mask;
+}
+
+}  // namespace
+
 FILE* platform_file_create_new(const char* name, uint32_t permissions, int* error) {
-  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                permissions != 0 ? 0600 : 0666);
+  // Most inputs have the bits a new file gets anyway: one call makes the file. "x" fails on
+  // anything at the name, a link included, which it never follows.
+  int mask = process_umask();
+  if (permissions == 0 || (mask >= 0 && (permissions & 0777) == (0666 & ~static_cast<unsigned>(mask)))) {
+    FILE* file = std::fopen(name, "wbxe");
+    if (file == nullptr) *error = errno;
+    return file;
+  }
+  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     *error = errno;
     return nullptr;

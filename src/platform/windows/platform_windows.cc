@@ -76,6 +76,7 @@ int platform_stat(const char* path, PlatformFileStatus* status) {
   // treats zeros as unknown.
   status->device = 0;
   status->inode = 0;
+  status->permissions = 0;
   return 0;
 }
 

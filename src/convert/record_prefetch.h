@@ -1,0 +1,87 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "diag/log.h"
+#include "textlog/can_record.h"
+
+namespace velmarch {
+
+struct TextLogReader;
+
+/// Reads the records of one log on a thread of its own, in batches, ahead of the thread that
+/// hands them on: parsing one part of a file overlaps formatting and writing another. What the
+/// reader logs while reading a record comes out just before that record, so the lines are those
+/// of reading and handing on one record after another.
+class RecordPrefetch {
+ public:
+  /// Starts reading at the reader's current position; the reader is the prefetch's until it
+  /// ends.
+  explicit RecordPrefetch(TextLogReader& reader);
+  /// Stops reading, also in the middle of the file.
+  ~RecordPrefetch();
+  RecordPrefetch(const RecordPrefetch&) = delete;
+  RecordPrefetch& operator=(const RecordPrefetch&) = delete;
+
+  /// The next record, valid until the next call, or null after the last one; first moves the
+  /// lines the reader logged on the way to it into `log`.
+  const CanRecord* next(LogCapture& log);
+  /// After next answered null: whether the records ended in a read error.
+  bool failed() const { return failed_; }
+
+ private:
+  // A record packed into one half of a cache line, so that batches cross from the reading
+  // core to the converting one as plain, sequential memory.
+  struct Packed {
+    double timestamp;
+    uint32_t id;
+    int32_t kind;
+    uint8_t bus, extended, tx, fd, esi, brs, rtr, length;
+    uint8_t data_size;
+    uint8_t data[8];  // a text log's records hold 8 data bytes at most
+  };
+  static_assert(sizeof(Packed) <= 40);
+
+  struct alignas(64) Batch {
+    std::vector<Packed> records;
+    size_t count = 0;
+    // Lines kept after reading record i; one more entry for the call that found the end.
+    std::vector<size_t> marks;
+    LogCapture log;
+    bool end = false;
+    bool failed = false;
+  };
+
+  void read_ahead();
+  static void pack(const CanRecord& record, Packed& packed);
+  static void unpack(const Packed& packed, CanRecord& record);
+
+  // What each thread writes lies on cache lines of its own: two cores writing one line would
+  // take it from each other at every record.
+  static constexpr size_t LINE = 64;
+
+  TextLogReader& reader_;
+  std::vector<Batch> batches_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Batch*> free_, full_;
+  bool stopping_ = false;
+  std::thread thread_;
+
+  // The reading thread's.
+  alignas(LINE) CanRecord read_;  // the record being read, before it is packed
+
+  // The converting thread's.
+  alignas(LINE) Batch* current_ = nullptr;  // being handed on
+  size_t position_ = 0;                     // its next record
+  size_t lines_given_ = 0;                  // its lines moved out so far
+  bool failed_ = false;
+  CanRecord record_;  // the record handed out, rebuilt from its packed form
+};
+
+}  // namespace velmarch
