@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Converts generated workloads with the built binary and prints median wall time, frames/s,
-# MB/s (input text) and peak resident memory. Needs build/ (scripts/setup.sh) and GNU time.
+# Converts generated workloads with the built binary and prints median wall time, frames/s or
+# files/s, MB/s (input text), peak resident memory and median user and system CPU time: a
+# card-like tree of 64 files of 50,000 frames and a tree of 10,000 small files, each with one
+# job and the default, then single files. Needs build/ (scripts/setup.sh) and GNU time.
 #   scripts/bench.sh [--quick] [--runs N] [--peers]
-#     --quick  1 M frames only, no 10 M, a 1,000-file tree instead of 10,000
+#     --quick  1 M frames only, no 10 M; trees of 16 large and 1,000 small files instead of 64
+#              and 10,000
 #     --peers  also time a python-can conversion and can-utils log2asc on the 1 M workload
 #              (when python3-can and can-utils are installed)
 set -euo pipefail
@@ -29,39 +32,85 @@ work=${BENCH_DIR:-$(mktemp -d /tmp/velmarch-bench.XXXXXX)}
 trap 'rm -rf "$work"' EXIT
 # Runs a command $runs times, each with a new, empty output folder in place of the argument
 # @OUT@ and, when $copy_input names a folder, a fresh copy of it in place of @IN@ (for -d,
-# which deletes its inputs); prints "median_seconds max_rss_kib". Outputs are deleted only
-# after the last run: ext4 makes new files slow while it still steps over inodes freed moments
-# ago.
+# which deletes its inputs); prints "median_wall median_user median_system max_rss_kib".
+# Outputs stay until clean_runs: ext4 makes new files slow for about half a minute after
+# files were deleted (it steps over the inodes freed), so the trees are measured first, each
+# -d run waits $settle seconds after the deletions of the one before, and so does the first
+# tree after whatever ran before this script.
 copy_input=
+settle=0
+serial=0
 measure() {
-  local times=() rss=0 start end out args
+  local walls=() users=() systems=() rss=0 start end out args
   for ((i = 0; i < runs; i++)); do
-    out=$work/runs/$i
+    out=$work/runs/$((serial++))
     mkdir -p "$out/out"
     [ -z "$copy_input" ] || cp -r "$copy_input" "$out/in"
     args=("${@/#@OUT@/$out/out}")
     args=("${args[@]/#@IN@/$out/in}")
-    sync  # the last run's trace is on disk, not still being written back during this one
-    # Wall time to the microsecond from bash's clock; GNU time only for the peak memory.
+    sync  # the last run's traces are on disk, not still being written back during this one
+    ((settle == 0)) || sleep "$settle"
+    # Wall time to the microsecond from bash's clock; GNU time for CPU times and peak memory.
     start=$EPOCHREALTIME
-    /usr/bin/time -o "$work/time" -f "%M" "${args[@]}" >/dev/null 2>&1 || true
+    /usr/bin/time -o "$work/time" -f "%M %U %S" "${args[@]}" >/dev/null 2>&1 || true
     end=$EPOCHREALTIME
-    times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')")
-    local peak
-    peak=$(tail -1 "$work/time")
+    walls+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')")
+    local peak user system
+    read -r peak user system < <(tail -1 "$work/time")
+    users+=("$user")
+    systems+=("$system")
     ((peak > rss)) && rss=$peak
   done
-  rm -rf "$work/runs"
-  printf '%s\n' "${times[@]}" | sort -n | awk -v rss="$rss" \
-    '{ t[NR] = $1 } END { printf "%s %d\n", t[int((NR + 1) / 2)], rss }'
+  median() { printf '%s\n' "$@" | sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
+  echo "$(median "${walls[@]}") $(median "${users[@]}") $(median "${systems[@]}") $rss"
+}
+clean_runs() { rm -rf "$work/runs"; }
+
+report() {  # name frames bytes wall user system rss
+  awk -v name="$1" -v frames="$2" -v bytes="$3" -v t="$4" -v u="$5" -v s="$6" -v rss="$7" 'BEGIN {
+    if (t <= 0) t = 0.005  # below what GNU time resolves
+    printf "%-34s %8.4f s %7.2f M frames/s %7.1f MB/s %7.1f MiB peak  (user %.2f s, system %.2f s)\n",
+           name, t, frames / t / 1e6, bytes / t / 1e6, rss / 1024, u, s }'
 }
 
-report() {  # name frames bytes median rss
-  awk -v name="$1" -v frames="$2" -v bytes="$3" -v t="$4" -v rss="$5" 'BEGIN {
-    if (t <= 0) t = 0.005  # below what GNU time resolves
-    printf "%-34s %8.4f s %8.2f M frames/s %8.1f MB/s %8.1f MiB peak\n",
-           name, t, frames / t / 1e6, bytes / t / 1e6, rss / 1024 }'
+report_tree() {  # name files wall user system rss [baseline wall]
+  awk -v name="$1" -v files="$2" -v t="$3" -v u="$4" -v s="$5" -v rss="$6" -v base="${7:-0}" 'BEGIN {
+    if (t <= 0) t = 0.005
+    printf "%-34s %8.3f s %8.0f files/s %20.1f MiB peak  (user %.2f s, system %.2f s)", name, t,
+           files / t, rss / 1024, u, s
+    if (base > 0) printf "  %.2fx one job", base / t
+    printf "\n" }'
 }
+
+# Trees first, before this script deletes anything.
+tree_cases() {  # folder files label
+  local t1 u1 s1 r1 t u s r
+  copy_input=$1
+  read -r t1 u1 s1 r1 < <(measure "$velmarch" --jobs 1 -O @OUT@ @IN@)
+  report_tree "$3, --jobs 1" "$2" "$t1" "$u1" "$s1" "$r1"
+  read -r t u s r < <(measure "$velmarch" -O @OUT@ @IN@)
+  report_tree "$3, default jobs" "$2" "$t" "$u" "$s" "$r" "$t1"
+  copy_input=
+}
+# Whatever deleted files just before this script does not slow the first tree.
+sleep 35
+card_files=64
+((quick)) && card_files=16
+"$workload" --tree "$work/card" "$card_files" 50000
+tree_cases "$work/card" "$card_files" "$card_files files of 50,000 frames"
+files=10000
+((quick)) && files=1000
+"$workload" --tree "$work/tree" "$files" 100
+tree_cases "$work/tree" "$files" "$files files of 100 frames"
+copy_input=$work/tree
+settle=35
+# -d makes every trace durable before its input goes.
+read -r t u s r < <(measure "$velmarch" -d -O @OUT@ @IN@)
+report_tree "$files files of 100 frames, -d" "$files" "$t" "$u" "$s" "$r"
+settle=0
+copy_input=
+clean_runs
+rm -rf "$work/card" "$work/tree"
 
 sizes=(1000000)
 ((quick)) || sizes+=(10000000)
@@ -74,8 +123,15 @@ for frames in "${sizes[@]}"; do
       for buffer in default 65536; do
         args=(-O @OUT@ --trace-format "$format")
         [ "$buffer" = default ] || args+=(--buffer "$buffer")
-        read -r t rss < <(measure "$velmarch" "${args[@]}" "$input")
-        report "$((frames / 1000000))M $style $format buffer=$buffer" "$frames" "$bytes" "$t" "$rss"
+        read -r t u sys rss < <(measure "$velmarch" "${args[@]}" "$input")
+        clean_runs
+        report "$((frames / 1000000))M $style $format buffer=$buffer" "$frames" "$bytes" "$t" "$u" "$sys" "$rss"
+        # One file, one thread: what reading ahead on a second one gains.
+        if [ "$format" = version2 ] && [ "$buffer" = default ]; then
+          read -r t u sys rss < <(measure "$velmarch" --jobs 1 "${args[@]}" "$input")
+          clean_runs
+          report "$((frames / 1000000))M $style $format --jobs 1" "$frames" "$bytes" "$t" "$u" "$sys" "$rss"
+        fi
       done
     done
     if ((peers)) && [ "$frames" = 1000000 ] && [ "$style" = clock ]; then
@@ -85,18 +141,3 @@ for frames in "${sizes[@]}"; do
   done
 done
 
-report_tree() {  # name files median rss
-  awk -v name="$1" -v files="$2" -v t="$3" -v rss="$4" 'BEGIN {
-    if (t <= 0) t = 0.005
-    printf "%-34s %8.3f s %8.0f files/s %29.1f MiB peak\n", name, t, files / t, rss / 1024 }'
-}
-
-files=10000
-((quick)) && files=1000
-"$workload" --tree "$work/tree" "$files" 100
-copy_input=$work/tree
-read -r t rss < <(measure "$velmarch" -O @OUT@ @IN@)
-report_tree "$files files of 100 frames" "$files" "$t" "$rss"
-# -d makes every trace durable before its input goes.
-read -r t rss < <(measure "$velmarch" -d -O @OUT@ @IN@)
-report_tree "$files files of 100 frames, -d" "$files" "$t" "$rss"

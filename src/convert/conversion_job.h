@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -104,6 +105,7 @@ struct ConversionJob {
   int finished_status = 0;
   std::set<std::pair<uint64_t, uint64_t>> files_started;  // device and inode
   std::map<std::string, int> names_in_flight;  // output paths of the files in flight
+  std::atomic<int> converting{0};  // files whose frames are being fed, on any thread
 };
 
 /// Null when a root, the flags or the sink is missing, or memory runs out.

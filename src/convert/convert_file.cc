@@ -64,9 +64,10 @@ bool feed_frames(ConversionJob& job, FileTask& task) {
   TraceFileInfo& info = task.info;
   StrView input_path = task.input_path.view();
   text_log_rewind(reader);
-  // With more than one job, a large file is read on a thread of its own, ahead of this one.
+  // A large file is read on a thread of its own, ahead of this one, when a processor is left
+  // over: fewer files than jobs are being converted.
   std::unique_ptr<RecordPrefetch> ahead;
-  if (job.flags->jobs > 1 && task.opened.size >= PREFETCH_SIZE) {
+  if (task.opened.size >= PREFETCH_SIZE && job.converting.load() < job.flags->jobs) {
     ahead = std::make_unique<RecordPrefetch>(reader);
   }
   CanRecord own_record;
@@ -224,12 +225,14 @@ void file_decide(ConversionJob& job, FileTask& task) {
 
 void file_convert(ConversionJob& job, FileTask& task) {
   if (!task.convert) return;
+  ++job.converting;
   bool ok = task.sink->new_file(task.info, task.continuation);
   if (!ok) {
     DIAG(LOG_ERROR, "Error on new file");
   } else if (!feed_frames(job, task)) {
     ok = false;
   }
+  --job.converting;
   task.ended = task.sink->end_file(task.info);
   task.failed = !ok;
   // The input is closed here, on the converting thread; only a failure is told, in turn.
