@@ -50,7 +50,7 @@ void OrderedPipeline::drain() {
 
 bool OrderedPipeline::advance(std::unique_lock<std::mutex>& lock, bool wait) {
   bool progress = false;
-  // Bit s: an earlier task has yet to finish step s, so no later task may run it on the caller.
+  // Bit s: an earlier task has yet to finish step s, so no later task may run it in order.
   uint64_t unfinished_before = 0;
   const uint64_t all_steps = plan_.size() >= 64 ? ~uint64_t{0} : (uint64_t{1} << plan_.size()) - 1;
   for (const std::unique_ptr<Task>& owned : tasks_) {
@@ -62,14 +62,15 @@ bool OrderedPipeline::advance(std::unique_lock<std::mutex>& lock, bool wait) {
         progress = true;
         continue;
       }
-      if (plan_[step] == On::worker) {
+      bool in_order = plan_[step] != On::worker;
+      if (in_order && (unfinished_before & (uint64_t{1} << step)) != 0) break;
+      if (plan_[step] != On::caller) {
         task.running = true;
         work_.emplace_back(&task, step);
         work_ready_.notify_one();
         progress = true;
         break;
       }
-      if ((unfinished_before & (uint64_t{1} << step)) != 0) break;
       // Caller steps run without the lock, so that workers go on meanwhile; only this thread
       // adds or removes tasks.
       Step run = std::move(task.steps[step]);
@@ -94,14 +95,50 @@ bool OrderedPipeline::advance(std::unique_lock<std::mutex>& lock, bool wait) {
   return progress;
 }
 
-bool OrderedPipeline::caller_may_go_on(const Task& task) const {
-  size_t step = task.next;
-  bool leaves = step == plan_.size();
+bool OrderedPipeline::turn_of(const Task& task, size_t step) const {
   for (const std::unique_ptr<Task>& earlier : tasks_) {
     if (earlier.get() == &task) return true;
-    if (leaves || earlier->next <= step) return false;
+    if (earlier->next <= step) return false;
   }
   return true;
+}
+
+bool OrderedPipeline::caller_may_go_on(const Task& task) const {
+  if (task.next == plan_.size()) return tasks_.front().get() == &task;
+  return turn_of(task, task.next);
+}
+
+void OrderedPipeline::carry_on(std::unique_lock<std::mutex>& lock, Task& task) {
+  task.running = false;  // it is this thread's now, under the lock
+  while (task.next < plan_.size()) {
+    size_t step = task.next;
+    if (!task.steps[step]) {
+      ++task.next;
+      continue;
+    }
+    if (plan_[step] == On::caller || (plan_[step] == On::ordered && !turn_of(task, step))) break;
+    task.running = true;
+    Step run = std::move(task.steps[step]);
+    lock.unlock();
+    run();
+    lock.lock();
+    task.next = step + 1;
+    task.running = false;
+    if (plan_[step] != On::ordered) continue;
+    // The task after this one may have been waiting for its turn at this step.
+    for (size_t i = 0; i + 1 < tasks_.size(); ++i) {
+      if (tasks_[i].get() != &task) continue;
+      Task& after = *tasks_[i + 1];
+      if (!after.running && after.next == step) {
+        after.running = true;
+        work_.emplace_back(&after, step);
+        work_ready_.notify_one();
+      }
+      break;
+    }
+  }
+  // Waking the caller costs a switch of threads: only when it has something to do.
+  if (caller_waiting_ && caller_may_go_on(task)) step_done_.notify_one();
 }
 
 void OrderedPipeline::work() {
@@ -111,14 +148,8 @@ void OrderedPipeline::work() {
     if (work_.empty()) return;
     auto [task, step] = work_.front();
     work_.pop_front();
-    Step run = std::move(task->steps[step]);
-    lock.unlock();
-    run();
-    lock.lock();
-    task->next = step + 1;
-    task->running = false;
-    // Waking the caller costs a switch of threads: only when it has something to do.
-    if (caller_waiting_ && caller_may_go_on(*task)) step_done_.notify_one();
+    (void)step;  // the task's next step
+    carry_on(lock, *task);
   }
 }
 

@@ -13,13 +13,15 @@
 namespace velmarch {
 
 /// Runs tasks that share one plan of steps, some on worker threads and some on the thread that
-/// adds the tasks (the caller). A caller step of a task runs only after the same step of every
-/// earlier task, so whatever the caller steps do happens in the order the tasks were added,
-/// while the worker steps of many tasks overlap. Without workers every step of a task runs at
-/// once, in order, when it is added: a plain sequential run.
+/// adds the tasks (the caller). A caller step, or an ordered step, of a task runs only after the
+/// same step of every earlier task, so whatever those steps do happens in the order the tasks
+/// were added, while the worker steps of many tasks overlap. Ordered steps run on whichever
+/// thread gets to them first, so that a worker carries a task on without handing it over.
+/// Without workers every step of a task runs at once, in order, when it is added: a plain
+/// sequential run.
 class OrderedPipeline {
  public:
-  enum class On { worker, caller };
+  enum class On { worker, ordered, caller };
   /// One step of one task; an empty step is passed over.
   using Step = std::function<void()>;
 
@@ -51,8 +53,12 @@ class OrderedPipeline {
   // Runs what is ready on the caller's thread and hands ready worker steps out; with wait,
   // blocks for a worker when nothing could be done. Called with lock held.
   bool advance(std::unique_lock<std::mutex>& lock, bool wait);
+  // Whether every task before this one has done the step; called with lock held.
+  bool turn_of(const Task& task, size_t step) const;
   // Whether the task may now run its next step on the caller, or leave. Called with lock held.
   bool caller_may_go_on(const Task& task) const;
+  // Runs the task's steps on this worker for as long as they may run here.
+  void carry_on(std::unique_lock<std::mutex>& lock, Task& task);
   void work();
 
   const std::vector<On> plan_;

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -36,6 +38,32 @@ TEST(OrderedPipeline, CallerStepsKeepTheOrderWhateverOrderWorkersFinishIn) {
   EXPECT_EQ(opened, in_order);
   EXPECT_EQ(finished, in_order);
   for (std::thread::id id : callers) EXPECT_EQ(id, std::this_thread::get_id());
+}
+
+// Ordered steps keep the order too, but run on whichever worker gets there: a task goes from
+// one worker step through its ordered step to the next without coming back to the caller.
+TEST(OrderedPipeline, OrderedStepsKeepTheOrderOnTheWorkers) {
+  std::vector<int> decided;
+  std::mutex lock;
+  std::set<std::thread::id> threads;
+  {
+    OrderedPipeline pipeline(2, {On::worker, On::ordered, On::worker}, 8, 1000);
+    std::mt19937 rng(7);
+    for (int i = 0; i < 40; ++i) {
+      int wait = static_cast<int>(rng() % 3);
+      pipeline.add({[=] { sleep_ms(wait); },
+                    [&, i] {
+                      decided.push_back(i);  // never two at once: each waits its turn
+                      std::lock_guard<std::mutex> guard(lock);
+                      threads.insert(std::this_thread::get_id());
+                    },
+                    [] {}});
+    }
+  }
+  std::vector<int> in_order(40);
+  for (int i = 0; i < 40; ++i) in_order[i] = i;
+  EXPECT_EQ(decided, in_order);
+  EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
 }
 
 TEST(OrderedPipeline, WorkerStepsOfDifferentTasksRunAtOnce) {

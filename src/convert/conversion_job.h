@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -90,7 +91,8 @@ struct ConversionJob {
   int64_t pending_bytes = 0;
   /// Where the job learns that the run is to stop; the platform's interruption by default.
   int (*interruption)() = platform_interruption;
-  bool interrupted = false;  // an interruption was seen: convert and delete nothing more
+  /// An interruption was seen: convert and delete nothing more. Read on workers too.
+  std::atomic<bool> interrupted{false};
   bool interruption_reported = false;
 
   // While job_run runs: the pipeline files go through, their turns in order, the sinks free for
@@ -99,6 +101,7 @@ struct ConversionJob {
   OrderedPipeline* pipeline = nullptr;
   std::deque<std::unique_ptr<Turn>> turns;
   std::vector<TraceSink*> free_sinks;
+  std::mutex sinks_lock;  // free_sinks is taken from on workers, given back on the job's thread
   LogCapture walk_log;
   SmallString made_folder;  // the output folder made for the last file
   bool made_folder_known = false;

@@ -42,9 +42,9 @@ StrView without_extension(StrView path) {
 }
 
 using On = OrderedPipeline::On;
-// A file is opened and its header read on a worker, accepted in walk order, converted on a
-// worker and finished in walk order.
-const std::vector<On> FILE_STEPS = {On::worker, On::caller, On::worker, On::caller};
+// A file is opened and its header read on a worker, accepted in walk order (on the worker whose
+// turn it is), converted on a worker and finished in walk order on the job's thread.
+const std::vector<On> FILE_STEPS = {On::worker, On::ordered, On::worker, On::caller};
 
 // The finishing step of every turn: runs on the job's thread, in walk order, and says what it
 // says at once.
@@ -60,7 +60,10 @@ void finish_turn(ConversionJob& job) {
   if (!turn->file) return;
   FileTask& task = *turn->file;
   int result = file_finish(job, task);
-  job.free_sinks.push_back(task.sink);
+  {
+    std::lock_guard<std::mutex> lock(job.sinks_lock);
+    job.free_sinks.push_back(task.sink);
+  }
   auto name = job.names_in_flight.find(std::string(task.output_path.view()));
   if (--name->second == 0) job.names_in_flight.erase(name);
   if (job.interrupted) return;
@@ -129,8 +132,11 @@ int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool t
              },
              [&job, task] {
                // In flight now, so one of the window's sinks is free.
-               task->sink = job.free_sinks.back();
-               job.free_sinks.pop_back();
+               {
+                 std::lock_guard<std::mutex> lock(job.sinks_lock);
+                 task->sink = job.free_sinks.back();
+                 job.free_sinks.pop_back();
+               }
                LogCaptureScope keep(&task->log);
                file_decide(job, *task);
              },
