@@ -48,8 +48,8 @@ class OptionTypes : public ::testing::Test {
   // Parses the arguments; answers the error count, and the printed errors in errors.
   int parse(std::vector<const char*> arguments) {
     arguments.insert(arguments.begin(), "prog");
-    std::vector<char*> argv;
-    for (const char* argument : arguments) argv.push_back(const_cast<char*>(argument));
+    std::vector<char*> argv(arguments.size());
+    for (size_t i = 0; i < arguments.size(); ++i) argv[i] = const_cast<char*>(arguments[i]);
     int count = arg_parse(static_cast<int>(argv.size()), argv.data(), table.data());
     std::string file = temp.at("errors.txt");
     FILE* out = std::fopen(file.c_str(), "w+b");
