@@ -4,5 +4,5 @@
 # lost block ends that process with status 99, which fails its test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export VELMARCH_E2E_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full"
+export VELMARCH_E2E_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --suppressions=$PWD/scripts/valgrind.supp"
 build/tests/e2e/velmarch_e2e_tests --gtest_brief=1
