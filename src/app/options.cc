@@ -156,9 +156,10 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
   settings.output_root = settings.input_root.get();
   if (settings.output_directories.size() == 1) {
     const SmallString& directory = settings.output_directories.front();
+    errno = 0;
     settings.separate_output_root = folder_root_create(directory.view());
     if (!settings.separate_output_root) {
-      DIAG(LOG_ERROR, "Invalid output path: %s", directory.c_str());
+      DIAG_FAILURE(LOG_ERROR, "Invalid output path: %s", directory.c_str());
       *status = EXIT_COMMAND_LINE;
       return false;
     }

@@ -1,3 +1,4 @@
+#include "app/progress_display.h"
 #include "app/tool_settings.h"
 #include "base/exit_status.h"
 #include "convert/conversion_job.h"
@@ -10,6 +11,7 @@ int tool_main(int argc, char** argv) {
   // Declared so that leaving the scope releases the settings (with both roots) first, then the
   // writer, then the job. The writer and the job only borrow the roots and touch nothing of
   // theirs when they go, so this order is safe.
+  RunProgress progress;
   std::unique_ptr<ConversionJob> job;
   std::unique_ptr<TrcWriter> writer;
   std::unique_ptr<ToolSettings> settings = tool_settings_create();
@@ -22,7 +24,14 @@ int tool_main(int argc, char** argv) {
                    writer.get());
   if (!job) return EXIT_INTERNAL;
   platform_catch_interrupts();
+  // Scripts and pipes see only the log lines.
+  std::unique_ptr<ProgressDisplay> display;
+  if (!settings->flags.non_interactive && platform_stderr_is_terminal()) {
+    job->progress = &progress;
+    display = std::make_unique<ProgressDisplay>(progress);
+  }
   status = job_run(*job, settings->input_set.inputs);
+  if (display) display->finish();
   // The shell, and whatever script started us, must see the signal, not a status. Nothing is
   // left to release that the end of the process would not.
   if (job->interrupted) platform_die_of_interruption(platform_interruption());

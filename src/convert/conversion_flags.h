@@ -8,7 +8,7 @@ namespace velmarch {
 struct ConversionFlags {
   bool delete_converted = false;
   bool no_append_root = false;
-  bool non_interactive = false;  // recorded only: the conversion prints no progress
+  bool non_interactive = false;  // no progress line, even on a terminal
   int64_t buffer_size = -1;      // read buffer in bytes; 0 none, negative the whole file
   int jobs = 1;                  // files converted at once; 1 converts them one after another
 };

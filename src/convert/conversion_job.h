@@ -13,6 +13,7 @@
 
 #include "base/ordered_pipeline.h"
 #include "convert/conversion_flags.h"
+#include "convert/run_progress.h"
 #include "convert/trace_sink.h"
 #include "diag/log.h"
 #include "fs/folder_root.h"
@@ -55,12 +56,16 @@ struct FileTask {
   bool interrupted = false;   // an interruption stopped its frames
   bool abandoned = false;     // the run stopped before its turn: it never happened
   bool closed = false;        // its input was closed after the conversion...
-  bool close_failed = false;  // ... and that failed
+  bool close_failed = false;  // ... and that failed,
+  int close_error = 0;        // for this reason
   /// The input as the walk saw it, when the walk found it: its size and permissions then need
   /// not be asked again. Its identity is taken from the open file all the same whenever the
   /// input may be deleted.
   PathStatus listed;
   bool was_listed = false;
+  int64_t frames = 0;         // written to its trace
+  int64_t skipped_lines = 0;  // whose timestamps ran backwards
+  int64_t bytes_told = 0;     // of its input, added to the run's progress
 };
 
 /// One place in the order in which a run finishes things: a file, lines the walk said between
@@ -91,6 +96,10 @@ struct ConversionJob {
   int64_t pending_bytes = 0;
   /// Where the job learns that the run is to stop; the platform's interruption by default.
   int (*interruption)() = platform_interruption;
+  /// Where the run tells how far it got, for a display; none by default. The walk then counts
+  /// the files and their bytes first.
+  RunProgress* progress = nullptr;
+  bool counting = false;  // the walk only counts
   /// An interruption was seen: convert and delete nothing more. Read on workers too.
   std::atomic<bool> interrupted{false};
   bool interruption_reported = false;

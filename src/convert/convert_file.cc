@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cinttypes>
 #include <type_traits>
 
 #include "base/exit_status.h"
@@ -56,6 +57,17 @@ Identity compare_with_previous(const TraceFileInfo& previous, const TraceFileInf
   return identity;
 }
 
+// Tells the run's progress of the frames and bytes since it was last told.
+void tell_progress(ConversionJob& job, FileTask& task, int64_t frames, int64_t position) {
+  RunProgress* progress = job.progress;
+  progress->frames.fetch_add(frames - task.frames, std::memory_order_relaxed);
+  task.frames = frames;
+  if (position > task.bytes_told) {
+    progress->bytes_read.fetch_add(position - task.bytes_told, std::memory_order_relaxed);
+    task.bytes_told = position;
+  }
+}
+
 // Feeds the records to the sink until either ends; false when the sink refused one, the input
 // could not be read whole or the run was interrupted, none of which may pass for the end of the
 // file.
@@ -70,6 +82,13 @@ bool feed_frames(ConversionJob& job, FileTask& task) {
   if (task.opened.size >= PREFETCH_SIZE && job.converting.load() < job.flags->jobs) {
     ahead = std::make_unique<RecordPrefetch>(reader);
   }
+  // Told now and then: a counter that every thread touches at every frame costs the run.
+  constexpr int64_t PROGRESS_FRAMES = 8192;
+  int64_t frames = 0;
+  auto told = [&] {
+    if (job.progress == nullptr) return;
+    tell_progress(job, task, frames, ahead ? ahead->position() : byte_stream_tell(*task.stream));
+  };
   CanRecord own_record;
   for (;;) {
     const CanRecord* record = &own_record;
@@ -87,13 +106,35 @@ bool feed_frames(ConversionJob& job, FileTask& task) {
       return false;
     }
     if (!task.sink->frame(*record)) return false;
+    if (++frames % PROGRESS_FRAMES == 0) told();
   }
+  told();
+  task.frames = frames;
   if (ahead ? ahead->failed() : text_log_failed(reader)) {
     DIAG(LOG_ERROR, "Could not read input file %.*s", STR_VIEW_ARG(input_path));
     info.input_cut_short = true;
     return false;
   }
   return true;
+}
+
+// Counts the file as done for the run's progress, with the bytes of it not yet told, and says
+// what became of its lines.
+void count_finished(ConversionJob& job, const FileTask& task, uint8_t result) {
+  if (task.convert && result == EXIT_OK) {
+    DIAG(LOG_DEBUG, "Read %.*s: %" PRId64 " records, %" PRId64
+         " lines skipped for timestamps that ran backwards",
+         STR_VIEW_ARG(task.input_path.view()), task.frames, task.skipped_lines);
+  }
+  RunProgress* progress = job.progress;
+  if (progress == nullptr) return;
+  std::atomic<int64_t>& count = result != EXIT_OK ? progress->files_failed
+                                : task.convert     ? progress->files_converted
+                                                   : progress->files_skipped;
+  count.fetch_add(1, std::memory_order_relaxed);
+  if (task.opened.size > task.bytes_told) {
+    progress->bytes_read.fetch_add(task.opened.size - task.bytes_told, std::memory_order_relaxed);
+  }
 }
 
 // With --delete-converted: a converted input whose trace waits for the commit goes after it,
@@ -132,7 +173,11 @@ int job_commit(ConversionJob& job) {
       status |= EXIT_FILE_FAILED;
       continue;
     }
-    if (!input.remove || job_interrupted(job)) continue;
+    if (!input.remove) continue;
+    if (job_interrupted(job)) {
+      DIAG(LOG_DEBUG, "Kept %.*s: the run was interrupted", STR_VIEW_ARG(path));
+      continue;
+    }
     // A log still being uploaded, or replaced meanwhile, holds data its trace has not.
     FileIdentity now;
     if (folder_root_identify(job.input_root, path, now) != 0 ||
@@ -143,7 +188,10 @@ int job_commit(ConversionJob& job) {
       continue;
     }
     if (!folder_root_remove(job.input_root, path)) {
-      DIAG(LOG_ERROR, "Could not remove input file after conversion: %.*s", STR_VIEW_ARG(path));
+      DIAG_FAILURE(LOG_ERROR, "Could not remove input file after conversion: %.*s",
+                   STR_VIEW_ARG(path));
+    } else {
+      DIAG(LOG_DEBUG, "Removed %.*s: its trace is whole and on disk", STR_VIEW_ARG(path));
     }
   }
   job.pending.clear();
@@ -169,7 +217,7 @@ void file_open(ConversionJob& job, FileTask& task) {
 
   task.stream = folder_root_open(job.input_root, input_path, OPEN_READ | OPEN_SHARED);
   if (!task.stream) {
-    DIAG(LOG_ERROR, "Could not open input file %.*s", STR_VIEW_ARG(input_path));
+    DIAG_FAILURE(LOG_ERROR, "Could not open input file %.*s", STR_VIEW_ARG(input_path));
     return;
   }
   // What the input is now, so that only this very file is ever deleted. A file whose identity
@@ -235,10 +283,12 @@ void file_convert(ConversionJob& job, FileTask& task) {
   --job.converting;
   task.ended = task.sink->end_file(task.info);
   task.failed = !ok;
+  if (task.reader) task.skipped_lines = task.reader->skipped_lines;
   // The input is closed here, on the converting thread; only a failure is told, in turn.
   task.reader.reset();
   task.closed = true;
   task.close_failed = byte_stream_close(task.stream) != 0;
+  task.close_error = task.close_failed ? errno : 0;
 }
 
 uint8_t file_finish(ConversionJob& job, FileTask& task) {
@@ -271,14 +321,28 @@ uint8_t file_finish(ConversionJob& job, FileTask& task) {
   if (after_stop) return EXIT_FILE_FAILED;
   if (task.close_failed) {
     DIAG(LOG_ERROR, "Could not close input file after conversion: %.*s", STR_VIEW_ARG(input_path));
+    log_reason(task.close_error);
     result = EXIT_FILE_FAILED;
   } else if (task.interrupted) {
     DIAG(LOG_FATAL, "Interrupted: %.*s not converted", STR_VIEW_ARG(input_path));
     job.interruption_reported = true;
   }
-  if (job.flags->delete_converted && task.convert) {
-    queue_input(job, input_path, task.opened, waiting, result == EXIT_OK, task.reached_through_link);
+  if (job.flags->delete_converted) {
+    if (task.convert) {
+      queue_input(job, input_path, task.opened, waiting, result == EXIT_OK,
+                  task.reached_through_link);
+    }
+    const char* kept = nullptr;
+    if (task.interrupted) {
+      kept = "the run was interrupted";
+    } else if (result != EXIT_OK) {
+      kept = "its conversion failed";
+    } else if (!task.convert) {
+      kept = "it repeats the file before";
+    }
+    if (kept != nullptr) DIAG(LOG_DEBUG, "Kept %.*s: %s", STR_VIEW_ARG(input_path), kept);
   }
+  count_finished(job, task, result);
   return result;
 }
 

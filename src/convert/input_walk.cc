@@ -99,7 +99,15 @@ int64_t memory_for(const ConversionJob& job, const PathStatus& status) {
 
 int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool through_link,
                        const PathStatus& status) {
-  if (!is_txt(path_extension(input))) return EXIT_OK;
+  if (!is_txt(path_extension(input))) {
+    DIAG(LOG_DEBUG, "Passed over %.*s: not a txt file", STR_VIEW_ARG(input));
+    return EXIT_OK;
+  }
+  if (job.counting) {
+    job.progress->files_total.fetch_add(1, std::memory_order_relaxed);
+    job.progress->bytes_total.fetch_add(status.size, std::memory_order_relaxed);
+    return EXIT_OK;
+  }
   StrView target = without_extension(output);
   StrView folder = path_directory_part(target);
   // Files of one folder come one after another: the folders are made once for all of them. A
@@ -157,7 +165,7 @@ int convert_entry(ConversionJob& job, StrView input, StrView output, bool throug
   if (listed != nullptr) {
     status = *listed;  // queried a moment ago, entry by entry
   } else if (!folder_root_stat(job.input_root, input, &status)) {
-    DIAG(LOG_FATAL, "Error during stat of %.*s, exiting", STR_VIEW_ARG(input));
+    DIAG_FAILURE(LOG_FATAL, "Error during stat of %.*s, exiting", STR_VIEW_ARG(input));
     return EXIT_INTERNAL;
   }
   through_link = through_link || status.is_link;
@@ -189,7 +197,7 @@ int convert_entry(ConversionJob& job, StrView input, StrView output, bool throug
   int result = EXIT_OK;
   // Passing over a folder that cannot be read would report its files as converted.
   if (!folder_root_list(job.input_root, input, entries)) {
-    DIAG(LOG_ERROR, "Could not list folder %.*s", STR_VIEW_ARG(input));
+    DIAG_FAILURE(LOG_ERROR, "Could not list folder %.*s", STR_VIEW_ARG(input));
     result = EXIT_INTERNAL;
   }
   for (const auto& [name, entry] : entries) {
@@ -225,6 +233,19 @@ void wait_for_deletions_before(ConversionJob& job, StrView input) {
   job.pipeline->drain();
 }
 
+// The totals of a progress display, from a walk that only lists the folders: about 30 ms for
+// 10,000 files, and the listings are then in the cache for the walk proper.
+void count_inputs(ConversionJob& job, const StringList& inputs) {
+  LogCapture unsaid;  // the walk proper says it all again, in its place
+  LogCaptureScope quiet(&unsaid);
+  job.counting = true;
+  for (const SmallString& input : inputs) {
+    if (job_interrupted(job)) break;
+    job_convert_entry(job, input.view(), input.view());
+  }
+  job.counting = false;
+}
+
 int walk_inputs(ConversionJob& job, const StringList& inputs) {
   int status = EXIT_OK;
   bool first = true;
@@ -236,7 +257,7 @@ int walk_inputs(ConversionJob& job, const StringList& inputs) {
     if (!job.flags->no_append_root) {
       PathStatus kind;
       if (!folder_root_stat(job.input_root, input.view(), &kind)) {
-        DIAG(LOG_FATAL, "Could not query %.*s for information", STR_VIEW_ARG(input.view()));
+        DIAG_FAILURE(LOG_FATAL, "Could not query %.*s for information", STR_VIEW_ARG(input.view()));
         return -1;
       }
       if (kind.kind == PATH_DIRECTORY) {
@@ -282,6 +303,7 @@ int job_run(ConversionJob& job, const StringList& inputs) {
   int64_t buffer = job.flags->buffer_size;
   int64_t budget = buffer > 0 ? (workers > 0 ? workers : 1) * (buffer + (int64_t{16} << 20))
                               : int64_t{512} << 20;
+  if (job.progress != nullptr) count_inputs(job, inputs);
   int status;
   {
     OrderedPipeline pipeline(workers, FILE_STEPS, window, budget);

@@ -92,6 +92,7 @@ void RecordPrefetch::read_ahead() {
         ++batch->count;
       }
     }
+    batch->position = byte_stream_tell(*reader_.stream);
     bool end = batch->end;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -127,6 +128,7 @@ const CanRecord* RecordPrefetch::next(LogCapture& log) {
     changed_.wait(lock, [this] { return !full_.empty(); });
     current_ = full_.front();
     full_.pop_front();
+    position_read_ = current_->position;
     position_ = 0;
     lines_given_ = 0;
   }

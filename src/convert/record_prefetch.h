@@ -33,6 +33,9 @@ class RecordPrefetch {
   const CanRecord* next(LogCapture& log);
   /// After next answered null: whether the records ended in a read error.
   bool failed() const { return failed_; }
+  /// The stream's offset after the records handed on so far were read, near enough for a
+  /// progress display: the batch's end.
+  int64_t position() const { return position_read_; }
 
  private:
   // A record packed into one half of a cache line, so that batches cross from the reading
@@ -55,6 +58,7 @@ class RecordPrefetch {
     LogCapture log;
     bool end = false;
     bool failed = false;
+    int64_t position = 0;  // the stream's offset after the batch was read
   };
 
   void read_ahead();
@@ -81,6 +85,7 @@ class RecordPrefetch {
   size_t position_ = 0;                     // its next record
   size_t lines_given_ = 0;                  // its lines moved out so far
   bool failed_ = false;
+  int64_t position_read_ = 0;
   CanRecord record_;  // the record handed out, rebuilt from its packed form
 };
 

@@ -2,11 +2,12 @@
 
 #include <cstdio>
 
+#include "diag/status_line.h"
 #include "platform/platform.h"
 
 namespace velmarch {
 
-int log_output_level = 0;
+int log_output_level = LOG_INFO;
 
 namespace {
 
@@ -95,6 +96,11 @@ size_t log_compose_line(char* line, int level, int month, int day, int hour, int
   return static_cast<size_t>(cursor - line) + 1;
 }
 
+void log_reason(int error) {
+  if (error == 0 || !log_enabled(LOG_DEBUG)) return;
+  log_message(LOG_DEBUG, "Reason: %s", platform_error_text(error).c_str());
+}
+
 void log_message(int level, const char* format, ...) {
   if (current_capture != nullptr) {
     // The whole message is kept; the line is cut when it is finally written, as it would be now.
@@ -118,6 +124,7 @@ void log_message(int level, const char* format, ...) {
                                    now.second, now.millisecond, platform_process_id(),
                                    platform_thread_id(), format, args);
   va_end(args);
+  if (status_line_write_above(line, length)) return;
   platform_write_stderr(line, length);
 }
 

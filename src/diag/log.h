@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cerrno>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ enum LogLevel : int {
   LOG_FATAL = 6,
 };
 
-/// Process-wide; 0 (every message passes) until the command line sets it.
+/// Process-wide; what the default verbosity shows until the command line sets it.
 extern int log_output_level;
 
 void log_set_output_level(int level);
@@ -29,6 +30,10 @@ inline bool log_enabled(int level) { return log_output_level <= level; }
 /// It writes whatever it is given: callers filter with DIAG so that nothing is formatted for a
 /// message that would not be written.
 void log_message(int level, const char* format, ...) VELMARCH_PRINTF_FORMAT(2, 3);
+
+/// At the debug level, the operating system's reason for the failure just told: the words for
+/// errno as the failing call left it. Nothing for 0.
+void log_reason(int error);
 
 /// Log lines that a thread keeps instead of writing them, so that another thread writes them
 /// later, in the order the run needs, under its own thread id.
@@ -78,4 +83,13 @@ size_t log_compose_line(char* line, int level, int month, int day, int hour, int
 #define DIAG(level, ...)                                                    \
   do {                                                                      \
     if (::velmarch::log_enabled(level)) ::velmarch::log_message(level, __VA_ARGS__); \
+  } while (0)
+
+/// DIAG for the failure of an operating-system call made just before: errno is read before
+/// the message is written (which may change it) and its reason follows at the debug level.
+#define DIAG_FAILURE(level, ...)                \
+  do {                                          \
+    int failure_errno_ = errno;                 \
+    DIAG(level, __VA_ARGS__);                   \
+    ::velmarch::log_reason(failure_errno_);     \
   } while (0)

@@ -100,7 +100,7 @@ void path_normalize(PathValue& path) {
 
   PathStatus status;
   if (!stat_path(path.view(), status)) {
-    DIAG(LOG_ERROR, "Could not stat path %s", path.c_str());
+    DIAG_FAILURE(LOG_ERROR, "Could not stat path %s", path.c_str());
     return;
   }
   bool trailing = !path.empty() && path[path.size() - 1] == '/';

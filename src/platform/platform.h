@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace velmarch {
 
@@ -112,6 +113,13 @@ void platform_catch_interrupts();
 int platform_interruption();
 /// Ends the process as the interruption would have ended it uncaught.
 [[noreturn]] void platform_die_of_interruption(int interruption);
+
+/// True when standard error is a terminal (or the Windows console) that can redraw a line.
+bool platform_stderr_is_terminal();
+/// The width of the terminal on standard error in columns; 0 when it cannot be told.
+int platform_terminal_columns();
+/// The operating system's words for an errno value.
+std::string platform_error_text(int error);
 
 /// Compares ASCII letters without regard to case.
 int platform_compare_ignoring_case(const char* a, const char* b);

@@ -346,6 +346,7 @@ bool text_log_next(TextLogReader& reader, CanRecord& record) {
     record.kind = CAN_RECORD_FRAME;
     if (record.timestamp < reader.last_time) {
       dropped = true;
+      ++reader.skipped_lines;
       reported = reader.last_time;
       continue;
     }

@@ -30,6 +30,7 @@ struct alignas(64) TextLogReader {
   /// A stream read answered an error: the file could not be read whole. text_log_next then
   /// answers false, as at the end of the file; the caller tells the two apart with this flag.
   bool failed = false;
+  int64_t skipped_lines = 0;    // records dropped for a timestamp that ran backwards
   int parsed_columns = 0;       // fields worth splitting: up to the last column with a parser
   char line[TEXT_LINE_BUFFER] = {};
 };

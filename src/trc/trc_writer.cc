@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <chrono>
 #include <cmath>
 #include <new>
@@ -119,10 +120,11 @@ bool TrcWriter::new_file(const TraceFileInfo& info, bool /*continuation*/) {
   write_failed_ = false;
   kept_ = false;
   if (!open_temporary(info.permissions)) {
-    DIAG(LOG_ERROR, "Could not open output file for CAN: %s", path_.c_str());
+    DIAG_FAILURE(LOG_ERROR, "Could not open output file for CAN: %s", path_.c_str());
     return false;
   }
   opened_ = true;
+  DIAG(LOG_DEBUG, "Converting %s into %s", info.input_path.c_str(), path_.c_str());
   start_time_ = std::nan("");
   next_number_ = 1;
   header_written_ = false;
@@ -136,7 +138,7 @@ bool TrcWriter::frame(const CanRecord& record) {
     line_.clear();
     trc_append_header(line_, shared_.version, start_time_);
     if (!write_line()) {
-      DIAG(LOG_ERROR, "Could not write CAN header");
+      DIAG_FAILURE(LOG_ERROR, "Could not write CAN header");
       write_failed_ = true;
       return false;
     }
@@ -147,7 +149,9 @@ bool TrcWriter::frame(const CanRecord& record) {
   line_.clear();
   shared_.version.append_record(line_, next_number_++, (record.timestamp - start_time_) * 1000, record);
   if (!write_line()) {
-    if (shared_.version.write_error != nullptr) DIAG(LOG_ERROR, "%s", shared_.version.write_error);
+    if (shared_.version.write_error != nullptr) {
+      DIAG_FAILURE(LOG_ERROR, "%s", shared_.version.write_error);
+    }
     write_failed_ = true;
     return false;
   }
@@ -156,7 +160,7 @@ bool TrcWriter::frame(const CanRecord& record) {
 
 bool TrcWriter::remove_temporary(StrView temporary) {
   if (folder_root_remove(shared_.output_root, temporary)) return true;
-  DIAG(LOG_ERROR, "Could not remove CAN file");
+  DIAG_FAILURE(LOG_ERROR, "Could not remove CAN file");
   return false;
 }
 
@@ -167,7 +171,7 @@ bool TrcWriter::remove_previous_trace() {
     return true;
   }
   if (folder_root_remove(shared_.output_root, path_.view())) return true;
-  DIAG(LOG_ERROR, "Could not remove CAN file");
+  DIAG_FAILURE(LOG_ERROR, "Could not remove CAN file");
   return false;
 }
 
@@ -175,7 +179,7 @@ bool TrcWriter::give_name(const TraceFileInfo& info) {
   if (!info.durable) {
     if (folder_root_rename(shared_.output_root, temporary_.view(), path_.view(), true) !=
         RenameResult::done) {
-      DIAG(LOG_ERROR, "Could not rename CAN file to %s", path_.c_str());
+      DIAG_FAILURE(LOG_ERROR, "Could not rename CAN file to %s", path_.c_str());
       remove_temporary(temporary_.view());
       return false;
     }
@@ -206,7 +210,7 @@ bool TrcWriter::end_file(const TraceFileInfo& info) {
   bool result = true;
   if (stream_) {
     if (byte_stream_close(stream_) != 0) {
-      DIAG(LOG_ERROR, "Could not close CAN file");
+      DIAG_FAILURE(LOG_ERROR, "Could not close CAN file");
       result = false;
     }
     stream_.reset();
@@ -219,6 +223,7 @@ bool TrcWriter::end_file(const TraceFileInfo& info) {
   // lost.
   whole_ = result && !write_failed_ && !info.input_cut_short && header_written_ &&
            next_number_ != 1;
+  if (whole_) DIAG(LOG_DEBUG, "Wrote %" PRId64 " frames to %s", next_number_ - 1, path_.c_str());
   // No other file in flight wants this name: it is given now, on this thread, rather than in
   // turn. A durable file's trace waits for the commit whatever.
   if (whole_ && !info.durable && !info.name_shared) {
@@ -261,19 +266,21 @@ std::vector<bool> TrcWriter::commit() {
   for (const Staged& staged : shared_.staged) temporaries.push_back(staged.temporary);
   // The data first, then the names: a power cut leaves either the old name or the whole trace.
   bool synced = folder_root_sync(shared_.output_root, temporaries);
+  int sync_error = errno;
   std::vector<SmallString> finals;
   for (size_t i = 0; i < shared_.staged.size(); ++i) {
     const Staged& staged = shared_.staged[i];
     RenameResult renamed = RenameResult::failed;
     if (!synced) {
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", staged.final.c_str());
+      log_reason(sync_error);
     } else {
       renamed =
           folder_root_rename(shared_.output_root, staged.temporary.view(), staged.final.view(), false);
       if (renamed == RenameResult::exists) {
         DIAG(LOG_ERROR, "Trace %s exists, not overwritten", staged.final.c_str());
       } else if (renamed == RenameResult::failed) {
-        DIAG(LOG_ERROR, "Could not rename CAN file to %s", staged.final.c_str());
+        DIAG_FAILURE(LOG_ERROR, "Could not rename CAN file to %s", staged.final.c_str());
       }
     }
     if (renamed != RenameResult::done) {
@@ -284,9 +291,11 @@ std::vector<bool> TrcWriter::commit() {
     finals.push_back(staged.final);
   }
   if (!finals.empty() && !folder_root_sync(shared_.output_root, finals)) {
+    sync_error = errno;
     for (size_t i = 0; i < shared_.staged.size(); ++i) {
       if (!published[i]) continue;
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", shared_.staged[i].final.c_str());
+      log_reason(sync_error);
       published[i] = false;
     }
   }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <regex>
 #include <sstream>
 
@@ -159,6 +160,45 @@ TEST_F(CommandLine, VerbosityFiltersWarnings) {
   EXPECT_TRUE(result.log.empty());
   result = run({"--verbosity", "5", "in/missing.txt"});
   EXPECT_TRUE(has_line(result.log, "W Could not find input file/folder missing.txt"));
+}
+
+TEST_F(CommandLine, DebugLinesTellWhatBecameOfEachFile) {
+  std::string log = text_log(1, 1, {"11:05:53.123;0;123;1;11", "11:05:53.000;0;123;1;22"});
+  write("logs/a.txt", log);
+  write("logs/b.txt", log);  // the same session and split: a repeat
+  write("logs/bad.txt", "no header\n");
+  write("logs/notes.md", "x");
+  RunResult result = run({"--verbosity", "4", "-d", "logs"});
+  EXPECT_EQ(result.status, 8);
+  for (const char* line :
+       {"D Converting logs/a.txt into logs_out/a.trc", "D Wrote 1 frames to logs_out/a.trc",
+        "D Read logs/a.txt: 1 records, 1 lines skipped for timestamps that ran backwards",
+        "D Removed logs/a.txt: its trace is whole and on disk",
+        "D Kept logs/b.txt: it repeats the file before",
+        "D Kept logs/bad.txt: its conversion failed",
+        "D Passed over logs/notes.md: not a txt file"}) {
+    EXPECT_TRUE(has_line(result.log, line)) << line;
+  }
+
+  // The operating system's reason follows the failure it explains.
+  write("in/a.txt", log);
+  write("in_out", "a file where the output folder should be");
+  result = run({"--verbosity", "5", "in"});
+  EXPECT_EQ(result.status, 8);
+  auto failure = std::find(result.log.begin(), result.log.end(),
+                           "E Could not open output file for CAN: in_out/a.trc");
+  ASSERT_NE(failure, result.log.end());
+  ASSERT_NE(failure + 1, result.log.end());
+  EXPECT_EQ(failure[1].rfind("D Reason: ", 0), 0u) << failure[1];
+  if (!under_wine()) {
+    EXPECT_EQ(failure[1], "D Reason: Not a directory");
+  }
+
+  // None of it at the default verbosity.
+  result = run({"in"});
+  for (const std::string& line : result.log) {
+    EXPECT_NE(line.rfind("D ", 0), 0u) << line;
+  }
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "e2e_harness.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,7 +88,8 @@ Started Scratch::start(const std::vector<std::string>& arguments, long long file
     int out = open(started.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(started.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);
-    dup2(err, 2);
+    dup2(terminal_ >= 0 ? terminal_ : err, 2);
+    if (terminal_ >= 0) setenv("TERM", "xterm", 1);
     alarm(time_limit_);
     // A test runner started in the background ignores SIGINT; velmarch would inherit that.
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
@@ -115,9 +119,13 @@ Started Scratch::start(const std::vector<std::string>& arguments, long long file
 }
 
 RunResult Scratch::finish(const Started& started) {
-  RunResult result;
   int status = 0;
   waitpid(started.pid, &status, 0);
+  return collect(started, status);
+}
+
+RunResult Scratch::collect(const Started& started, int status) {
+  RunResult result;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
   result.out = slurp(started.out_file);
   // A Windows console program's standard output is text: its lines end in CR LF.
@@ -127,6 +135,47 @@ RunResult Scratch::finish(const Started& started) {
   std::remove(started.out_file.c_str());
   std::remove(started.err_file.c_str());
   result.log = velmarch::masked_log(result.raw_err);
+  return result;
+}
+
+RunResult Scratch::run_on_terminal(const std::vector<std::string>& arguments, int columns) {
+  int controller = -1;
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = static_cast<unsigned short>(columns);
+  if (openpty(&controller, &terminal_, nullptr, nullptr, &size) != 0) {
+    ADD_FAILURE() << "no pseudo-terminal";
+    return {};
+  }
+  fcntl(controller, F_SETFD, FD_CLOEXEC);
+  // Bytes as written: no line feed turned into CR LF on the way.
+  termios settings{};
+  tcgetattr(terminal_, &settings);
+  settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  tcsetattr(terminal_, TCSANOW, &settings);
+  Started started = start(arguments);
+  // Read while the run goes on, or a full terminal would stall it. The terminal stays open here
+  // until the end: once its last user closes it, Linux may drop what was not yet read.
+  fcntl(controller, F_SETFL, O_NONBLOCK);
+  std::string received;
+  auto take = [&] {
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(controller, buffer, sizeof buffer)) > 0;) {
+      received.append(buffer, static_cast<size_t>(got));
+    }
+  };
+  int status = 0;
+  while (waitpid(started.pid, &status, WNOHANG) == 0) {
+    pollfd ready{controller, POLLIN, 0};
+    poll(&ready, 1, 50);
+    take();
+  }
+  take();
+  close(controller);
+  close(terminal_);
+  terminal_ = -1;
+  RunResult result = collect(started, status);
+  result.raw_err = received;
   return result;
 }
 

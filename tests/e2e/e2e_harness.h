@@ -44,6 +44,9 @@ class Scratch : public ::testing::Test {
                 int ignored_signal = 0);
   /// Waits for a started run to end. A run killed by a signal has the status 256 + signal.
   RunResult finish(const Started& started);
+  /// Runs velmarch with its standard error on a pseudo-terminal of this width (TERM=xterm, no
+  /// output processing): raw_err is what the terminal received, carriage returns and all.
+  RunResult run_on_terminal(const std::vector<std::string>& arguments, int columns = 80);
 
   std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
   void write(const std::string& relative, const std::string& content);
@@ -56,6 +59,10 @@ class Scratch : public ::testing::Test {
   std::string dir_;
   /// Seconds a run may take before SIGALRM ends it: a hang fails the test instead of the suite.
   unsigned time_limit_ = 60;
+
+ private:
+  RunResult collect(const Started& started, int wait_status);
+  int terminal_ = -1;  // while run_on_terminal starts a run: the terminal's side for stderr
 };
 
 /// Polls until ready answers true; false after a minute.

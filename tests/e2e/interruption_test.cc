@@ -128,7 +128,7 @@ TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
   for (int i = 0; i < 40; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "logs/f%02d.txt", i);
-    inputs[name] = long_log(i + 1, 3000);
+    inputs[name] = long_log(i + 1, 6000);
     write(name, inputs[name]);
   }
   std::map<std::string, std::string> reference = reference_traces({"logs"});
@@ -141,7 +141,7 @@ TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
       Started started = start(arguments);
       // Without -d each trace is published as it ends; with -d they wait, hidden, for the
       // commit that comes before any input goes.
-      size_t wanted = late ? 30 : 2;
+      size_t wanted = late ? 20 : 2;
       interrupt_when(started, SIGINT, [&] {
         size_t done = 0;
         for (const auto& entry : tree()) {

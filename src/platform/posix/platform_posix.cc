@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <strings.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/platform.h"
@@ -299,6 +301,29 @@ void platform_die_of_interruption(int interruption) {
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   std::raise(interruption);
   _exit(128 + interruption);
+}
+
+bool platform_stderr_is_terminal() {
+  // A terminal that says it cannot move the cursor (Emacs' shell, some CI logs) gets plain lines.
+  const char* term = std::getenv("TERM");
+  return isatty(STDERR_FILENO) == 1 && !(term != nullptr && std::strcmp(term, "dumb") == 0);
+}
+
+int platform_terminal_columns() {
+  struct winsize size {};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+std::string platform_error_text(int error) {
+  char text[256];
+  // The GNU strerror_r may answer a static text instead of filling the buffer.
+  auto answer = strerror_r(error, text, sizeof text);
+  if constexpr (std::is_same_v<decltype(answer), char*>) {
+    return answer;
+  } else {
+    return answer == 0 ? text : "error " + std::to_string(error);
+  }
 }
 
 int platform_compare_ignoring_case(const char* a, const char* b) { return strcasecmp(a, b); }

@@ -102,20 +102,31 @@ bool identity_of_handle(HANDLE handle, FileIdentity* identity) {
   return true;
 }
 
+// Also left in errno, where the failure's reason is looked for as after a C library call.
 int errno_of_last_error() {
+  int error;
   switch (GetLastError()) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-      return ENOENT;
+      error = ENOENT;
+      break;
     case ERROR_ALREADY_EXISTS:
     case ERROR_FILE_EXISTS:
-      return EEXIST;
+      error = EEXIST;
+      break;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-      return EACCES;
+      error = EACCES;
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      error = ENOSPC;
+      break;
     default:
-      return EIO;
+      error = EIO;
   }
+  errno = error;
+  return error;
 }
 
 }  // namespace
@@ -179,8 +190,12 @@ bool platform_sync(const char* const* paths, size_t count) {
     HANDLE handle =
         CreateFileA(paths[i], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) {
+      errno_of_last_error();
+      return false;
+    }
     bool ok = FlushFileBuffers(handle) != 0;
+    if (!ok) errno_of_last_error();
     CloseHandle(handle);
     if (!ok) return false;
   }
@@ -267,6 +282,19 @@ void platform_catch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE)
 int platform_interruption() { return caught_interruption.load(std::memory_order_relaxed); }
 
 void platform_die_of_interruption(int /*interruption*/) { ExitProcess(STATUS_CONTROL_C_EXIT); }
+
+bool platform_stderr_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+int platform_terminal_columns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+std::string platform_error_text(int error) { return std::strerror(error); }
 
 int platform_compare_ignoring_case(const char* a, const char* b) { return _stricmp(a, b); }
 

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace velmarch {
+
+/// How far a run has got, for a display that reads it from another thread while the run goes
+/// on: totals counted before the conversion starts, and what is done, added as it happens.
+struct RunProgress {
+  std::atomic<int64_t> files_total{0};
+  std::atomic<int64_t> bytes_total{0};
+  std::atomic<int64_t> files_converted{0};
+  std::atomic<int64_t> files_skipped{0};  // repeats of the file before
+  std::atomic<int64_t> files_failed{0};
+  std::atomic<int64_t> frames{0};
+  std::atomic<int64_t> bytes_read{0};  // of the inputs, counted as their read buffers fill
+
+  int64_t files_done() const {
+    return files_converted.load(std::memory_order_relaxed) +
+           files_skipped.load(std::memory_order_relaxed) +
+           files_failed.load(std::memory_order_relaxed);
+  }
+};
+
+}  // namespace velmarch
