@@ -54,6 +54,43 @@ bool is_absolute(StrView path) {
   return path.size() >= 3 && is_ascii_letter(path[0]) && path[1] == ':';
 }
 
+// The length of the path's root: "/" or "C:/"; 0 for a relative path.
+size_t root_length(StrView path) {
+  if (!path.empty() && path[0] == '/') return 1;
+  return path.size() >= 3 && is_ascii_letter(path[0]) && path[1] == ':' && path[2] == '/' ? 3 : 0;
+}
+
+// Takes the components "." and ".." off the end of the path and answers how many folders it
+// goes up: "logs/." becomes "logs/" going up none, "logs/a/.." becomes "logs/a/" going up one.
+// A path without them is left as it was.
+int take_off_trailing_dots(PathValue& path) {
+  int ups = 0;
+  for (;;) {
+    StrView view = path.view();
+    size_t end = view.size();
+    while (end > root_length(view) && view[end - 1] == '/') --end;
+    StrView trimmed = view.substr(0, end);
+    size_t slash = trimmed.rfind('/');
+    StrView last = slash == StrView::npos ? trimmed : trimmed.substr(slash + 1);
+    if (last != "." && last != "..") return ups;
+    if (last == "..") ++ups;
+    path.set_length(slash == StrView::npos ? 0 : static_cast<int64_t>(slash + 1));
+  }
+}
+
+// Drops the last `ups` components of an absolute path, never its root.
+void go_up(PathValue& path, int ups) {
+  for (; ups > 0; --ups) {
+    StrView view = path.view();
+    size_t end = view.size();
+    while (end > root_length(view) && view[end - 1] == '/') --end;
+    if (end <= root_length(view)) return;
+    size_t slash = view.rfind('/', end - 1);
+    if (slash == StrView::npos) return;
+    path.set_length(static_cast<int64_t>(slash + 1));
+  }
+}
+
 }  // namespace
 
 SmallString string_replace(StrView text, StrView pattern, StrView replacement, int32_t budget) {
@@ -82,6 +119,9 @@ void path_normalize(PathValue& path) {
   // One "//" pass only: a run of three separators stays two.
   if (!replace_all(path, "\\", "/") || !replace_all(path, "//", "/")) return;
   if (path.size() == 2 && is_ascii_letter(path[0]) && path[1] == ':') path.append("/", 1);
+  // "." and ".." at the end name the folder they lead to, as the shell's cd would take them:
+  // "velmarch ." inside a log folder converts that folder.
+  int ups = take_off_trailing_dots(path);
 
   if (!is_absolute(path.view())) {
     PathValue cwd;
@@ -90,13 +130,17 @@ void path_normalize(PathValue& path) {
         cwd_status.kind != PATH_DIRECTORY) {
       return;
     }
-    FolderRoot cwd_root(cwd.view());
-    PathValue absolute;
-    folder_root_full_path(cwd_root, path.view(), absolute);
-    // ".." is refused by the composition and leaves the empty path.
-    if (absolute.empty() && path.view() != "..") return;
-    path = std::move(absolute);
+    if (path.empty()) {
+      path = std::move(cwd);
+    } else {
+      FolderRoot cwd_root(cwd.view());
+      PathValue absolute;
+      folder_root_full_path(cwd_root, path.view(), absolute);
+      if (absolute.empty()) return;
+      path = std::move(absolute);
+    }
   }
+  go_up(path, ups);
 
   PathStatus status;
   if (!stat_path(path.view(), status)) {

@@ -67,11 +67,25 @@ TEST_F(PathNormalize, RelativePathsGoUnderTheCurrentDirectory) {
   EXPECT_EQ(normalized("data/logs/a.txt/"), cwd + "/data/logs/a.txt/");  // no such folder
   EXPECT_EQ(normalized("a///b"), cwd + "/a//b");
   EXPECT_EQ(normalized("a////b"), cwd + "/a//b");
-  EXPECT_EQ(normalized(".."), "");
   std::string beside = "../" + std::string(path_file_name(cwd)) + "-missing";
   EXPECT_EQ(normalized(beside), cwd + "/" + beside);
   EXPECT_EQ(normalized("./data"), cwd + "/./data/");
   EXPECT_EQ(normalized(""), cwd + "/");
+}
+
+TEST_F(PathNormalize, DotsAtTheEndNameTheFolderTheyLeadTo) {
+  std::string parent(path_directory_part(cwd));
+  EXPECT_EQ(normalized("."), cwd + "/");
+  EXPECT_EQ(normalized(".."), parent);
+  EXPECT_EQ(normalized("data/logs/."), cwd + "/data/logs/");
+  EXPECT_EQ(normalized("data/logs/.."), cwd + "/data/");
+  EXPECT_EQ(normalized("data/logs/../..//"), cwd + "/");
+  EXPECT_EQ(normalized("data/./.."), cwd + "/");
+  EXPECT_EQ(normalized(cwd + "/data/logs/.."), cwd + "/data/");
+  EXPECT_EQ(normalized("/.."), "/");
+  // Dots inside the path stay as written.
+  EXPECT_EQ(normalized("./data/logs/."), cwd + "/./data/logs/");
+  EXPECT_EQ(normalized("data/.x"), cwd + "/data/.x");
 }
 
 TEST_F(PathNormalize, FoldersEndInOneSeparatorAndMissingPathsStay) {

@@ -84,7 +84,7 @@ Started Scratch::start(const std::vector<std::string>& arguments, long long file
   std::vector<std::string> wrapper = wrapper_command();
   pid_t child = fork();
   if (child == 0) {
-    if (chdir(dir_.c_str()) != 0) _exit(127);
+    if (chdir(path(working_folder_).c_str()) != 0) _exit(127);
     int out = open(started.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(started.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);

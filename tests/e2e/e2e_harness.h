@@ -59,6 +59,8 @@ class Scratch : public ::testing::Test {
   std::string dir_;
   /// Seconds a run may take before SIGALRM ends it: a hang fails the test instead of the suite.
   unsigned time_limit_ = 60;
+  /// The folder below the scratch folder that runs start in; the scratch folder itself if empty.
+  std::string working_folder_;
 
  private:
   RunResult collect(const Started& started, int wait_status);

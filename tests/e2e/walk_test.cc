@@ -44,6 +44,16 @@ TEST_F(Walk, FolderIsMirroredIntoOutFolder) {
                         "logs_out/s/d.trc"}));
 }
 
+TEST_F(Walk, DotsNameTheFolderTheyLeadTo) {
+  write("data/logs/a.txt", example_log(1, 1));
+  working_folder_ = "data/logs";
+  ASSERT_EQ(run({"."}).status, 0);
+  EXPECT_TRUE(exists("data/logs_out/a.trc"));
+  ASSERT_EQ(run({".."}).status, 0);
+  EXPECT_TRUE(exists("data_out/logs/a.trc"));
+  EXPECT_FALSE(exists("data/logs/._out"));
+}
+
 TEST_F(Walk, NoAppendRootWritesBesideTheInputs) {
   write("logs/a.txt", example_log(1, 1));
   write("logs/s/d.txt", example_log(2, 1));
