@@ -84,7 +84,7 @@ class Interruption : public Runs {
 };
 
 TEST_F(Interruption, EachSignalEarlyAndLateLeavesNoPartOfTheTrace) {
-  const std::string log = long_log(1, 100000);
+  const std::string log = long_log(1, 200000);
   write("big.txt", log);
   std::map<std::string, std::string> reference = reference_traces({"big.txt"});
   ASSERT_EQ(reference.size(), 1u);
@@ -99,7 +99,7 @@ TEST_F(Interruption, EachSignalEarlyAndLateLeavesNoPartOfTheTrace) {
         if (delete_converted) arguments.insert(arguments.begin(), "-d");
         Started started = start(arguments);
         interrupt_when(started, signal_number, [&] {
-          return late ? largest_temporary_size() > whole / 2 : !temporaries().empty();
+          return late ? largest_temporary_size() > whole / 3 : !temporaries().empty();
         });
         RunResult result = finish(started);
         EXPECT_EQ(result.status, 256 + signal_number);
@@ -176,7 +176,7 @@ TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
 }
 
 TEST_F(Interruption, AfterKillOnlyTemporaryFilesRemain) {
-  const std::string log = long_log(1, 100000);
+  const std::string log = long_log(1, 200000);
   write("big.txt", log);
   Started started = start({"-d", "--buffer", "65536", "big.txt"});
   interrupt_when(started, SIGKILL, [&] { return largest_temporary_size() > 1000000; });
