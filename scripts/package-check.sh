@@ -19,4 +19,10 @@ for trace in single.trc campaign_out/session7_split1.trc campaign_out/session7_s
   [ -s "$out/$trace" ] || { echo "package check: $trace missing" >&2; exit 1; }
 done
 rm -rf "$out"
-echo "package check: $(basename "$package") installs, runs and converts the examples"
+
+# The manual, the licence and the completion come with it; bash finds the completion.
+man -w velmarch >/dev/null
+grep -q "^License: Expat" /usr/share/doc/velmarch/copyright
+cmp -s LICENSE /usr/share/doc/velmarch/LICENSE
+bash -c 'source /usr/share/bash-completion/completions/velmarch && complete -p velmarch' >/dev/null
+echo "package check: $(basename "$package") installs, runs and converts the examples, with its manual, licence and completion"
