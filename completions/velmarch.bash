@@ -20,6 +20,7 @@ _velmarch() {
       ;;
     -O | --output-directory)
       compopt -o filenames 2>/dev/null || true
+      local IFS=$'\n'  # one reply per line: folder names may hold blanks
       COMPREPLY=($(compgen -d -- "$cur"))
       return
       ;;

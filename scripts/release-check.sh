@@ -14,14 +14,14 @@ version=$(build/velmarch --version | sed -n 's/^Version: *//p')
 }
 root=$PWD
 work=$(mktemp -d)
+trap 'rm -rf "$work"; wine_env_stop 2>/dev/null || true' EXIT
 source scripts/wine-env.sh
-trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 unzip -q "$zip" -d "$work"
 app=$work/velmarch-$version-windows-x86_64
 for file in velmarch.exe README.md LICENSE NOTICES.txt; do
   [ -s "$app/$file" ] || { echo "release check: the zip lacks $file" >&2; exit 1; }
 done
-wine "$app/velmarch.exe" --version | tr -d '\r' | grep -qx "Version: $version"
+wine "$app/velmarch.exe" --version | tr -d '\r' | grep -x "Version: $version" >/dev/null
 
 cp -r examples "$work/windows" && cp -r examples "$work/linux"
 (cd "$work/windows" && wine "$app/velmarch.exe" --non-interactive single.txt campaign)

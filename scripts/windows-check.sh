@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/windows-build.sh
+trap 'wine_env_stop' EXIT
 source scripts/wine-env.sh
 ctest --test-dir build-win --output-on-failure --timeout 60
 VELMARCH_E2E_WRAPPER=wine VELMARCH_E2E_BINARY=$PWD/build-win/velmarch.exe \

@@ -91,8 +91,8 @@ std::string progress_summary_text(const ProgressSnapshot& now, double elapsed_se
 
 ProgressDisplay::ProgressDisplay(const RunProgress& progress)
     : progress_(progress), start_(std::chrono::steady_clock::now()) {
-  // The first line after a tenth of a second, when the files are counted: a short run shows
-  // only its summary.
+  // The first line after a tenth of a second, by when a tree's files are usually counted; a
+  // short run shows only its summary.
   thread_ = std::thread([this] {
     std::unique_lock<std::mutex> lock(mutex_);
     // Ten times a second at most: more is flicker, and costs the run.

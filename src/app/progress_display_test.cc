@@ -26,7 +26,7 @@ TEST(ProgressText, StatusLineGrowsWhatItKnows) {
 
 TEST(ProgressText, NeverMoreDoneThanThereIs) {
   ProgressSnapshot now;
-  now.files_total = 2;  // an input given twice is counted once
+  now.files_total = 2;  // a file that appeared after the count
   now.converted = 2;
   now.skipped = 1;
   now.frames = 1;

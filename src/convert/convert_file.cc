@@ -122,12 +122,14 @@ bool feed_frames(ConversionJob& job, FileTask& task) {
 // what became of its lines.
 void count_finished(ConversionJob& job, const FileTask& task, uint8_t result) {
   if (task.convert && result == EXIT_OK) {
-    DIAG(LOG_DEBUG, "Read %.*s: %" PRId64 " records, %" PRId64
-         " lines skipped for timestamps that ran backwards",
-         STR_VIEW_ARG(task.input_path.view()), task.frames, task.skipped_lines);
+    DIAG(LOG_DEBUG, "Read %.*s: %" PRId64 " record%s, %" PRId64
+         " line%s skipped for timestamps that ran backwards",
+         STR_VIEW_ARG(task.input_path.view()), task.frames, task.frames == 1 ? "" : "s",
+         task.skipped_lines, task.skipped_lines == 1 ? "" : "s");
   }
   RunProgress* progress = job.progress;
-  if (progress == nullptr) return;
+  // The file the run stopped in was not done; the summary counts what was.
+  if (progress == nullptr || task.interrupted) return;
   std::atomic<int64_t>& count = result != EXIT_OK ? progress->files_failed
                                 : task.convert     ? progress->files_converted
                                                    : progress->files_skipped;
@@ -231,7 +233,7 @@ void file_open(ConversionJob& job, FileTask& task) {
   }
   info.permissions = task.opened.permissions;
   if (!buffer_input(job, task.stream, task.opened)) {
-    task.stream.reset();  // closed quietly, as the spec's step asks
+    task.stream.reset();  // closed quietly: the failure was told
     return;
   }
   task.reader = text_log_open(task.stream.get());
@@ -287,6 +289,7 @@ void file_convert(ConversionJob& job, FileTask& task) {
   // The input is closed here, on the converting thread; only a failure is told, in turn.
   task.reader.reset();
   task.closed = true;
+  errno = 0;
   task.close_failed = byte_stream_close(task.stream) != 0;
   task.close_error = task.close_failed ? errno : 0;
 }

@@ -13,14 +13,8 @@ struct RunProgress {
   std::atomic<int64_t> files_converted{0};
   std::atomic<int64_t> files_skipped{0};  // repeats of the file before
   std::atomic<int64_t> files_failed{0};
-  std::atomic<int64_t> frames{0};
-  std::atomic<int64_t> bytes_read{0};  // of the inputs, counted as their read buffers fill
-
-  int64_t files_done() const {
-    return files_converted.load(std::memory_order_relaxed) +
-           files_skipped.load(std::memory_order_relaxed) +
-           files_failed.load(std::memory_order_relaxed);
-  }
+  std::atomic<int64_t> frames{0};  // handed to the traces
+  std::atomic<int64_t> bytes_read{0};  // of the inputs, as they are read
 };
 
 }  // namespace velmarch

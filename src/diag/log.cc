@@ -124,8 +124,7 @@ void log_message(int level, const char* format, ...) {
                                    now.second, now.millisecond, platform_process_id(),
                                    platform_thread_id(), format, args);
   va_end(args);
-  if (status_line_write_above(line, length)) return;
-  platform_write_stderr(line, length);
+  status_line_write_above(line, length);
 }
 
 }  // namespace velmarch

@@ -1,6 +1,5 @@
 #include "diag/status_line.h"
 
-#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -12,7 +11,7 @@ namespace {
 
 std::mutex lock;
 std::string shown;  // what the terminal shows now on the status line
-std::atomic<bool> active{false};
+bool active = false;
 
 // Back to the start of the line and blank over what was shown: a carriage return and spaces
 // work on every terminal and in the Windows console, escape sequences not everywhere.
@@ -60,17 +59,20 @@ void status_line_end(std::string_view text) {
   active = false;
 }
 
-bool status_line_write_above(const char* line, size_t length) {
-  if (!active.load(std::memory_order_relaxed)) return false;
+void status_line_write_above(const char* line, size_t length) {
+  // Under the lock also when no status line is shown: one may be drawn at any moment, and the
+  // log line must not land after it, on the same line.
   std::lock_guard<std::mutex> guard(lock);
-  if (!active) return false;
+  if (!active) {
+    platform_write_stderr(line, length);
+    return;
+  }
   // One write, so that the terminal never shows the line half cleared.
   std::string out;
   append_clearing(out);
   out.append(line, length);
   out.append(shown);
   platform_write_stderr(out.data(), out.size());
-  return true;
 }
 
 }  // namespace velmarch

@@ -15,8 +15,8 @@ void status_line_show(std::string_view text);
 /// empty text clears it. Log lines are written plainly again afterwards.
 void status_line_end(std::string_view text);
 
-/// For log_message: writes the line above the status line, taking it away and drawing it
-/// again around it. False when no status line is shown: the caller writes the line itself.
-bool status_line_write_above(const char* line, size_t length);
+/// For log_message: writes a log line to standard error, above the status line when one is
+/// shown, taking it away and drawing it again around it.
+void status_line_write_above(const char* line, size_t length);
 
 }  // namespace velmarch

@@ -168,13 +168,17 @@ void folder_root_full_path(const FolderRoot& root, StrView relative, SmallString
   append_full_path(root, relative, out);
 }
 
+// The operations that touch the file system clear errno first: what it holds after a failure
+// is then that failure's reason, or 0 when none was given (see DIAG_FAILURE).
 bool folder_root_stat(FolderRoot* root, StrView relative, PathStatus* status) {
+  errno = 0;
   if (root == nullptr || status == nullptr) return false;
   SmallString full;
   return append_full_path(*root, relative, full) && root->stat(full.view(), *status);
 }
 
 bool folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries) {
+  errno = 0;
   if (root == nullptr) return false;
   SmallString full;
   return append_full_path(*root, relative, full) && root->list(full.view(), entries);
@@ -217,6 +221,7 @@ bool folder_root_make_directories(FolderRoot* root, StrView relative) {
 }
 
 std::unique_ptr<ByteStream> folder_root_open(FolderRoot* root, StrView relative, uint32_t flags) {
+  errno = 0;
   if (root == nullptr) return nullptr;
   SmallString full;
   if (!append_full_path(*root, relative, full)) return nullptr;
@@ -224,6 +229,7 @@ std::unique_ptr<ByteStream> folder_root_open(FolderRoot* root, StrView relative,
 }
 
 bool folder_root_remove(FolderRoot* root, StrView relative) {
+  errno = 0;
   if (root == nullptr) return false;
   SmallString full;
   return append_full_path(*root, relative, full) && root->remove(full.view());
@@ -231,6 +237,7 @@ bool folder_root_remove(FolderRoot* root, StrView relative) {
 
 std::unique_ptr<ByteStream> folder_root_create_new(FolderRoot* root, StrView relative,
                                                    uint32_t permissions, bool* exists) {
+  errno = 0;
   *exists = false;
   if (root == nullptr) return nullptr;
   SmallString full;
@@ -239,6 +246,7 @@ std::unique_ptr<ByteStream> folder_root_create_new(FolderRoot* root, StrView rel
 }
 
 RenameResult folder_root_rename(FolderRoot* root, StrView from, StrView to, bool replace) {
+  errno = 0;
   if (root == nullptr) return RenameResult::failed;
   SmallString full_from, full_to;
   if (!append_full_path(*root, from, full_from) || !append_full_path(*root, to, full_to)) {
@@ -248,6 +256,7 @@ RenameResult folder_root_rename(FolderRoot* root, StrView from, StrView to, bool
 }
 
 bool folder_root_sync(FolderRoot* root, const std::vector<SmallString>& relative_paths) {
+  errno = 0;
   if (root == nullptr) return false;
   std::vector<SmallString> full_paths(relative_paths.size());
   for (size_t i = 0; i < relative_paths.size(); ++i) {

@@ -78,7 +78,8 @@ int take_off_trailing_dots(PathValue& path) {
   }
 }
 
-// Drops the last `ups` components of an absolute path, never its root.
+// Drops the last `ups` components of an absolute path, never its root. Behind a ".." that
+// stays as written, the rest go up as written too.
 void go_up(PathValue& path, int ups) {
   for (; ups > 0; --ups) {
     StrView view = path.view();
@@ -87,6 +88,12 @@ void go_up(PathValue& path, int ups) {
     if (end <= root_length(view)) return;
     size_t slash = view.rfind('/', end - 1);
     if (slash == StrView::npos) return;
+    if (view.substr(slash + 1, end - slash - 1) == "..") {
+      path.set_length(static_cast<int64_t>(end));
+      for (; ups > 0; --ups) path.append("/..", 3);
+      path.append("/", 1);
+      return;
+    }
     path.set_length(static_cast<int64_t>(slash + 1));
   }
 }
@@ -120,29 +127,33 @@ void path_normalize(PathValue& path) {
   if (!replace_all(path, "\\", "/") || !replace_all(path, "//", "/")) return;
   if (path.size() == 2 && is_ascii_letter(path[0]) && path[1] == ':') path.append("/", 1);
   // "." and ".." at the end name the folder they lead to, as the shell's cd would take them:
-  // "velmarch ." inside a log folder converts that folder.
-  int ups = take_off_trailing_dots(path);
+  // "velmarch ." inside a log folder converts that folder. The path changes only once the
+  // folder is known, never to the folder below it.
+  PathValue named = path;
+  int ups = take_off_trailing_dots(named);
 
-  if (!is_absolute(path.view())) {
+  if (!is_absolute(named.view())) {
     PathValue cwd;
     PathStatus cwd_status;
     if (!current_directory(cwd) || !stat_path(cwd.view(), cwd_status) ||
         cwd_status.kind != PATH_DIRECTORY) {
       return;
     }
-    if (path.empty()) {
-      path = std::move(cwd);
+    if (named.empty()) {
+      named = std::move(cwd);
     } else {
       FolderRoot cwd_root(cwd.view());
       PathValue absolute;
-      folder_root_full_path(cwd_root, path.view(), absolute);
+      folder_root_full_path(cwd_root, named.view(), absolute);
       if (absolute.empty()) return;
-      path = std::move(absolute);
+      named = std::move(absolute);
     }
   }
-  go_up(path, ups);
+  go_up(named, ups);
+  path = std::move(named);
 
   PathStatus status;
+  errno = 0;
   if (!stat_path(path.view(), status)) {
     DIAG_FAILURE(LOG_ERROR, "Could not stat path %s", path.c_str());
     return;

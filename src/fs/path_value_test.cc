@@ -83,7 +83,8 @@ TEST_F(PathNormalize, DotsAtTheEndNameTheFolderTheyLeadTo) {
   EXPECT_EQ(normalized("data/./.."), cwd + "/");
   EXPECT_EQ(normalized(cwd + "/data/logs/.."), cwd + "/data/");
   EXPECT_EQ(normalized("/.."), "/");
-  // Dots inside the path stay as written.
+  // Dots inside the path stay as written, and so do the ups behind them.
+  EXPECT_EQ(normalized("../x/../.."), cwd + "/../../");
   EXPECT_EQ(normalized("./data/logs/."), cwd + "/./data/logs/");
   EXPECT_EQ(normalized("data/.x"), cwd + "/data/.x");
 }

@@ -209,6 +209,7 @@ bool TrcWriter::end_file(const TraceFileInfo& info) {
   named_ = false;
   bool result = true;
   if (stream_) {
+    errno = 0;
     if (byte_stream_close(stream_) != 0) {
       DIAG_FAILURE(LOG_ERROR, "Could not close CAN file");
       result = false;
@@ -223,7 +224,11 @@ bool TrcWriter::end_file(const TraceFileInfo& info) {
   // lost.
   whole_ = result && !write_failed_ && !info.input_cut_short && header_written_ &&
            next_number_ != 1;
-  if (whole_) DIAG(LOG_DEBUG, "Wrote %" PRId64 " frames to %s", next_number_ - 1, path_.c_str());
+  if (whole_) {
+    int64_t frames = next_number_ - 1;
+    DIAG(LOG_DEBUG, "Wrote %" PRId64 " frame%s to %s", frames, frames == 1 ? "" : "s",
+         path_.c_str());
+  }
   // No other file in flight wants this name: it is given now, on this thread, rather than in
   // turn. A durable file's trace waits for the commit whatever.
   if (whole_ && !info.durable && !info.name_shared) {

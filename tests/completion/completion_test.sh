@@ -52,12 +52,13 @@ fi
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-mkdir "$scratch/logs" "$scratch/logs_out"
+mkdir "$scratch/logs" "$scratch/logs_out" "$scratch/my logs"
 touch "$scratch/a.txt" "$scratch/B.TXT" "$scratch/notes.md"
 cd "$scratch"
-expect "velmarch " "B.TXT a.txt logs logs_out"
+expect "velmarch " "B.TXT a.txt logs logs_out my logs"
 expect "velmarch -d l" "logs logs_out"
-expect "velmarch -O " "logs logs_out"
+expect "velmarch -O " "logs logs_out my logs"
+expect "velmarch -O m" "my logs"
 
 ((failures == 0)) && echo "completion: all cases pass"
 exit $((failures > 0))

@@ -171,8 +171,8 @@ TEST_F(CommandLine, DebugLinesTellWhatBecameOfEachFile) {
   RunResult result = run({"--verbosity", "4", "-d", "logs"});
   EXPECT_EQ(result.status, 8);
   for (const char* line :
-       {"D Converting logs/a.txt into logs_out/a.trc", "D Wrote 1 frames to logs_out/a.trc",
-        "D Read logs/a.txt: 1 records, 1 lines skipped for timestamps that ran backwards",
+       {"D Converting logs/a.txt into logs_out/a.trc", "D Wrote 1 frame to logs_out/a.trc",
+        "D Read logs/a.txt: 1 record, 1 line skipped for timestamps that ran backwards",
         "D Removed logs/a.txt: its trace is whole and on disk",
         "D Kept logs/b.txt: it repeats the file before",
         "D Kept logs/bad.txt: its conversion failed",

@@ -1,5 +1,5 @@
 // An input of more than 2 GiB converts whole: every line of the trace is compared with the one
-// expected for the frame generated. Not part of the default run (see the README, "Large files").
+// expected for the frame generated. Not part of the default run (see doc/RELIABILITY.md, "Large files").
 
 #include <chrono>
 #include <cstdio>

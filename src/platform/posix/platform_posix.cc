@@ -17,7 +17,6 @@
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "platform/platform.h"
@@ -304,9 +303,14 @@ void platform_die_of_interruption(int interruption) {
 }
 
 bool platform_stderr_is_terminal() {
-  // A terminal that says it cannot move the cursor (Emacs' shell, some CI logs) gets plain lines.
+  // A terminal that says it cannot move the cursor (Emacs' shell, some CI logs) gets plain
+  // lines, and so does a job in the background, whose line would be drawn over the shell's.
   const char* term = std::getenv("TERM");
-  return isatty(STDERR_FILENO) == 1 && !(term != nullptr && std::strcmp(term, "dumb") == 0);
+  if (isatty(STDERR_FILENO) != 1 || (term != nullptr && std::strcmp(term, "dumb") == 0)) {
+    return false;
+  }
+  pid_t foreground = tcgetpgrp(STDERR_FILENO);  // -1 when it is no one's controlling terminal
+  return foreground < 0 || foreground == getpgrp();
 }
 
 int platform_terminal_columns() {
@@ -315,15 +319,22 @@ int platform_terminal_columns() {
   return size.ws_col;
 }
 
+namespace {
+
+// strerror_r comes in two kinds: GNU's answers the text, which may be a static one instead of
+// the buffer; POSIX's fills the buffer and answers 0. Only one of the two is ever called.
+[[maybe_unused]] std::string error_text_of(const char* answer, const char* /*buffer*/, int /*error*/) {
+  return answer;
+}
+[[maybe_unused]] std::string error_text_of(int answer, const char* buffer, int error) {
+  return answer == 0 ? std::string(buffer) : "error " + std::to_string(error);
+}
+
+}  // namespace
+
 std::string platform_error_text(int error) {
-  char text[256];
-  // The GNU strerror_r may answer a static text instead of filling the buffer.
-  auto answer = strerror_r(error, text, sizeof text);
-  if constexpr (std::is_same_v<decltype(answer), char*>) {
-    return answer;
-  } else {
-    return answer == 0 ? text : "error " + std::to_string(error);
-  }
+  char text[256] = {};
+  return error_text_of(strerror_r(error, text, sizeof text), text, error);
 }
 
 int platform_compare_ignoring_case(const char* a, const char* b) { return strcasecmp(a, b); }
