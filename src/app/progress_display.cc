@@ -62,7 +62,8 @@ std::string progress_status_text(const ProgressSnapshot& now, double elapsed_sec
                      count_of(now.frames, "frame", "frames");
   if (elapsed_seconds >= 0.2) {
     char rate[32];
-    std::snprintf(rate, sizeof rate, ", %.1f MB/s", now.bytes_read / elapsed_seconds / 1e6);
+    std::snprintf(rate, sizeof rate, ", %.1f MB/s",
+                  static_cast<double>(now.bytes_read) / elapsed_seconds / 1e6);
     text += rate;
   }
   text += ", " + clock_text(elapsed_seconds) + " elapsed";
