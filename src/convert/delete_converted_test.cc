@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "convert/conversion_job.h"
-#include "testing/masked_log.h"
+#include "testing/job_runs.h"
 #include "testing/memory_folder_root.h"
 #include "trc/trc_writer.h"
 
@@ -39,12 +39,7 @@ class DeleteConverted : public ::testing::Test {
     writer = trc_writer_create(&fs, TRC_VERSION_2_1);
     job = job_create(&fs, &fs, true, &flags, writer.get());
     job->interruption = test_interruption;
-    StringList list;
-    for (const auto& input : inputs) list.emplace_back(StrView(input));
-    testing::internal::CaptureStderr();
-    int status = job_run(*job, list);
-    log = masked_log(testing::internal::GetCapturedStderr());
-    return status;
+    return job_run_logged(*job, inputs, log);
   }
 
   // The tree's calls, each temporary name written as "~" and the trace it stands for.

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "convert/conversion_job.h"
-#include "testing/masked_log.h"
+#include "testing/job_runs.h"
 #include "testing/memory_folder_root.h"
 #include "testing/recording_sink.h"
 
@@ -23,12 +23,7 @@ class InputWalk : public ::testing::Test {
  protected:
   int run(const std::vector<std::string>& inputs, FolderRoot* output_root = nullptr) {
     auto job = job_create(&in, output_root != nullptr ? output_root : &in, true, &flags, &sink);
-    StringList list;
-    for (const auto& input : inputs) list.emplace_back(StrView(input));
-    testing::internal::CaptureStderr();
-    int status = job_run(*job, list);
-    log = masked_log(testing::internal::GetCapturedStderr());
-    return status;
+    return job_run_logged(*job, inputs, log);
   }
 
   // The input of every file the sink was handed, in order.

@@ -1,6 +1,7 @@
 #include "fs/path_value.h"
 
 #include <cstring>
+#include <utility>
 
 #include "diag/log.h"
 #include "fs/folder_root.h"
@@ -60,21 +61,26 @@ size_t root_length(StrView path) {
   return path.size() >= 3 && is_ascii_letter(path[0]) && path[1] == ':' && path[2] == '/' ? 3 : 0;
 }
 
+// Where the path's last component starts and ends, the separators after it left out and never
+// reaching into the root: "/data/logs/" gives "logs", "/" an empty one after the root.
+std::pair<size_t, size_t> last_component(StrView path) {
+  size_t end = path.size();
+  while (end > root_length(path) && path[end - 1] == '/') --end;
+  size_t slash = path.substr(0, end).rfind('/');
+  return {slash == StrView::npos ? 0 : slash + 1, end};
+}
+
 // Takes the components "." and ".." off the end of the path and answers how many folders it
 // goes up: "logs/." becomes "logs/" going up none, "logs/a/.." becomes "logs/a/" going up one.
 // A path without them is left as it was.
 int take_off_trailing_dots(PathValue& path) {
   int ups = 0;
   for (;;) {
-    StrView view = path.view();
-    size_t end = view.size();
-    while (end > root_length(view) && view[end - 1] == '/') --end;
-    StrView trimmed = view.substr(0, end);
-    size_t slash = trimmed.rfind('/');
-    StrView last = slash == StrView::npos ? trimmed : trimmed.substr(slash + 1);
+    auto [start, end] = last_component(path.view());
+    StrView last = path.view().substr(start, end - start);
     if (last != "." && last != "..") return ups;
     if (last == "..") ++ups;
-    path.set_length(slash == StrView::npos ? 0 : static_cast<int64_t>(slash + 1));
+    path.set_length(static_cast<int64_t>(start));
   }
 }
 
@@ -82,19 +88,15 @@ int take_off_trailing_dots(PathValue& path) {
 // stays as written, the rest go up as written too.
 void go_up(PathValue& path, int ups) {
   for (; ups > 0; --ups) {
-    StrView view = path.view();
-    size_t end = view.size();
-    while (end > root_length(view) && view[end - 1] == '/') --end;
-    if (end <= root_length(view)) return;
-    size_t slash = view.rfind('/', end - 1);
-    if (slash == StrView::npos) return;
-    if (view.substr(slash + 1, end - slash - 1) == "..") {
+    auto [start, end] = last_component(path.view());
+    if (start == 0 || start == end) return;  // nothing but the root is left
+    if (path.view().substr(start, end - start) == "..") {
       path.set_length(static_cast<int64_t>(end));
       for (; ups > 0; --ups) path.append("/..", 3);
       path.append("/", 1);
       return;
     }
-    path.set_length(static_cast<int64_t>(slash + 1));
+    path.set_length(static_cast<int64_t>(start));
   }
 }
 
