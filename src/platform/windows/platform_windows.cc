@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -103,9 +104,9 @@ bool identity_of_handle(HANDLE handle, FileIdentity* identity) {
 }
 
 // Also left in errno, where the failure's reason is looked for as after a C library call.
-int errno_of_last_error() {
+int errno_of_error(DWORD system_error) {
   int error;
-  switch (GetLastError()) {
+  switch (system_error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
       error = ENOENT;
@@ -128,6 +129,8 @@ int errno_of_last_error() {
   errno = error;
   return error;
 }
+
+int errno_of_last_error() { return errno_of_error(GetLastError()); }
 
 }  // namespace
 
@@ -180,9 +183,40 @@ FILE* platform_file_create_new(const char* name, uint32_t /*permissions*/, int* 
   return file;
 }
 
+namespace {
+
+// While another process replaces or removes the same name, Windows refuses a rename rather than
+// wait, and the name can even look missing for that moment. Go's cmd/go robustio retries these.
+bool rename_may_pass_later(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
 int platform_rename(const char* from, const char* to, bool replace) {
   DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  return MoveFileExA(from, to, flags) ? 0 : errno_of_last_error();
+  // A refusal that lasts about 2 s is taken as real. The pauses grow by a random part so that
+  // two processes that collided once do not keep retrying in step.
+  constexpr ULONGLONG GIVE_UP_MS = 2000;
+  ULONGLONG start = GetTickCount64();
+  DWORD pause_ms = 1;
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  uint64_t random = static_cast<uint64_t>(counter.QuadPart) ^
+                    (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^ GetCurrentThreadId();
+  for (;;) {
+    if (MoveFileExA(from, to, flags)) return 0;
+    DWORD error = GetLastError();
+    if (!rename_may_pass_later(error) || GetTickCount64() - start + pause_ms >= GIVE_UP_MS) {
+      return errno_of_error(error);
+    }
+    Sleep(pause_ms);
+    random ^= random << 13;  // xorshift64
+    random ^= random >> 7;
+    random ^= random << 17;
+    pause_ms += 1 + static_cast<DWORD>(random % pause_ms);
+  }
 }
 
 bool platform_sync(const char* const* paths, size_t count) {
