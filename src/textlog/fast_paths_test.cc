@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -20,6 +21,7 @@ struct Lines {
   std::vector<std::string> lines;
   bool failed = false;
   int64_t position = 0;
+  int64_t line_feeds = 0;  // lines that took theirs: what an editor's line count follows
   bool operator==(const Lines&) const = default;
 };
 
@@ -28,8 +30,10 @@ Lines read_all(ByteStream& stream, Read read) {
   Lines result;
   char line[TEXT_LINE_BUFFER];
   for (;;) {
-    size_t n = read(stream, line, result.failed);
+    bool fed = false;
+    size_t n = read(stream, line, result.failed, &fed);
     if (n == 0) break;
+    result.line_feeds += fed ? 1 : 0;
     result.lines.emplace_back(line, n);
   }
   result.position = byte_stream_tell(stream);
@@ -59,6 +63,9 @@ TEST(LineReading, BufferedScanGivesWhatByteReadsGive) {
     MemoryStream plain_inner(text);
     plain_inner.fail_reads_from = fail_from;
     Lines plain = read_all(plain_inner, read_text_line_bytewise);
+    if (fail_from < 0) {
+      ASSERT_EQ(plain.line_feeds, std::count(text.begin(), text.end(), '\n'));
+    }
 
     MemoryStream inner(text);
     inner.fail_reads_from = fail_from;

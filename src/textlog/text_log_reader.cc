@@ -1,5 +1,6 @@
 #include "textlog/text_log_reader.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -55,7 +56,7 @@ size_t copy_to_line_break(const unsigned char* bytes, size_t n, char* out) {
 
 }  // namespace
 
-size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed) {
+size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed, bool* fed) {
   size_t stored = 0;
   bool ended = false;
   while (stored < static_cast<size_t>(TEXT_LINE_MAX)) {
@@ -90,18 +91,19 @@ size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed) {
     }
     break;
   }
+  if (fed != nullptr) *fed = stored > 0 && line[stored - 1] == '\n';
   const void* zero = std::memchr(line, '\0', stored);
   return line_length(line, stored,
                      zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - line)
                                      : stored);
 }
 
-size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
+size_t read_text_line(ByteStream& stream, char* line, bool& failed, bool* fed) {
   // A buffered stream is scanned in place, a run of plain bytes at a time; the bytes taken and
   // the line made are the same as one read per byte would give.
   const unsigned char* window;
   int64_t available = stream.peek_buffered(&window);
-  if (available == -2) return read_text_line_bytewise(stream, line, failed);
+  if (available == -2) return read_text_line_bytewise(stream, line, failed, fed);
   size_t stored = 0;
   size_t first_zero = SIZE_MAX;
   while (stored < static_cast<size_t>(TEXT_LINE_MAX)) {
@@ -151,6 +153,7 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed) {
       break;
     }
   }
+  if (fed != nullptr) *fed = stored > 0 && line[stored - 1] == '\n';
   return line_length(line, stored, first_zero < stored ? first_zero : stored);
 }
 
@@ -285,11 +288,16 @@ bool read_column_heading(TextLogReader& reader) {
   char* line = reader.line;
   int hash_lines = 0;
   size_t length;
-  while ((length = read_text_line(stream, line, reader.failed)) > 0 && line[0] == '#') {
+  uint64_t line_feeds = 0;
+  bool fed = false;
+  while ((length = read_text_line(stream, line, reader.failed, &fed)) > 0) {
+    line_feeds += fed ? 1 : 0;
+    if (line[0] != '#') break;
     ++hash_lines;
   }
   if (reader.failed || length == 0 || hash_lines == 0) return false;
   reader.data_offset = static_cast<uint32_t>(byte_stream_tell(stream));
+  reader.data_line = line_feeds + 1;
 
   bool known = false;
   reader.parsed_columns = 0;
@@ -324,10 +332,38 @@ std::unique_ptr<TextLogReader> text_log_open(ByteStream* stream) {
 }
 
 int64_t text_log_rewind(TextLogReader& reader) {
+  reader.next_line = reader.data_line;
+  reader.ended = false;
   return byte_stream_seek(*reader.stream, static_cast<int64_t>(reader.data_offset), SEEK_SET);
 }
 
 // 11:05:53.123;9;18FF1234;3;010203
+namespace {
+
+// Dropped lines a debug run names one by one, per file; the rest are only counted.
+constexpr int64_t DROPPED_LINES_NAMED = 20;
+
+// A wrap of a time-of-day clock runs back by nearly a whole period; a step of less than half of
+// one is more likely a clock set back or a bad line, and moves the rest of the file all the same.
+void tell_rollover(TextLogReader& reader, uint64_t line_number) {
+  const TimestampClock& clock = reader.clock;
+  ++reader.rollovers;
+  if (clock.rollover_step() < clock.rollover_period() / 2.0) {
+    ++reader.implausible_rollovers;
+    DIAG(LOG_WARN,
+         "Timestamp ran back %.3f s at line %lu of %.*s: read as a rollover, later frames move "
+         "%u s",
+         clock.rollover_step(), static_cast<unsigned long>(line_number), STR_VIEW_ARG(reader.name),
+         clock.rollover_period());
+  } else {
+    DIAG(LOG_DEBUG, "Timestamp rolled over at line %lu of %.*s: later frames move %u s",
+         static_cast<unsigned long>(line_number), STR_VIEW_ARG(reader.name),
+         clock.rollover_period());
+  }
+}
+
+}  // namespace
+
 bool text_log_next(TextLogReader& reader, CanRecord& record) {
   if (reader.failed) return false;
   bool dropped = false;
@@ -335,19 +371,28 @@ bool text_log_next(TextLogReader& reader, CanRecord& record) {
   bool result = false;
   char* line = reader.line;
   for (;;) {
-    size_t length = read_text_line(*reader.stream, line, reader.failed);
+    uint64_t line_number = reader.next_line;
+    bool fed = false;
+    size_t length = read_text_line(*reader.stream, line, reader.failed, &fed);
     if (reader.failed || length == 0) break;
+    if (fed) ++reader.next_line;
     clear_record(record);
     record.bus = CAN_RECORD_BUS;
     split_fields(line, length, reader.header.value_separator, reader.parsed_columns,
                  [&](int index, const char* field) {
                    run_column(reader.columns[index], reader, field, record);
                  });
+    if (reader.clock.rolled_over()) tell_rollover(reader, line_number);
     record.kind = CAN_RECORD_FRAME;
     if (record.timestamp < reader.last_time) {
       dropped = true;
       ++reader.skipped_lines;
       reported = reader.last_time;
+      if (reader.skipped_lines <= DROPPED_LINES_NAMED) {
+        DIAG(LOG_DEBUG, "Dropped line %lu of %.*s: its timestamp runs back %.3f s",
+             static_cast<unsigned long>(line_number), STR_VIEW_ARG(reader.name),
+             reader.last_time - record.timestamp);
+      }
       continue;
     }
     reader.last_time = record.timestamp;
@@ -357,6 +402,12 @@ bool text_log_next(TextLogReader& reader, CanRecord& record) {
   if (dropped && reported > 0) {
     DIAG(LOG_WARN, "Skipping non-increasing timestamp: %f", reported);
   }
+  if (!result && !reader.failed && !reader.ended && reader.skipped_lines > DROPPED_LINES_NAMED) {
+    int64_t more = reader.skipped_lines - DROPPED_LINES_NAMED;
+    DIAG(LOG_DEBUG, "Dropped %" PRId64 " more line%s of %.*s whose timestamps ran back", more,
+         more == 1 ? "" : "s", STR_VIEW_ARG(reader.name));
+  }
+  if (!result) reader.ended = true;
   return result;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/str_view.h"
 #include "textlog/byte_stream.h"
 #include "textlog/can_record.h"
 #include "textlog/log_header.h"
@@ -30,7 +31,16 @@ struct alignas(64) TextLogReader {
   /// A stream read answered an error: the file could not be read whole. text_log_next then
   /// answers false, as at the end of the file; the caller tells the two apart with this flag.
   bool failed = false;
+  bool ended = false;  // text_log_next answered the end of the lines
   int64_t skipped_lines = 0;    // records dropped for a timestamp that ran backwards
+  int64_t rollovers = 0;        // timestamps taken for a wrap of the clock...
+  int64_t implausible_rollovers = 0;  // ... of which ran back by less than half a period
+  /// The number, as an editor counts lines, of the line read next; from the first record line
+  /// on once the reader is rewound.
+  uint64_t next_line = 1;
+  uint64_t data_line = 1;       // the number of the first record line
+  /// What the reader's messages call the log: its path, as the caller knows it. Borrowed.
+  StrView name;
   int parsed_columns = 0;       // fields worth splitting: up to the last column with a parser
   char line[TEXT_LINE_BUFFER] = {};
 };
@@ -39,10 +49,12 @@ struct alignas(64) TextLogReader {
 /// characters, carriage returns dropped, the line feed kept (also right after TEXT_LINE_MAX
 /// characters); the rest of a longer line is the next line. Answers the length of the text up to
 /// the first zero byte; 0 means no more lines. A line that starts with a zero byte comes back as a
-/// bare line feed. A read that answers an error ends the line and sets failed.
-size_t read_text_line(ByteStream& stream, char* line, bool& failed);
+/// bare line feed. A read that answers an error ends the line and sets failed. fed, when given,
+/// tells whether the line took its line feed: a cut line goes on in the next one.
+size_t read_text_line(ByteStream& stream, char* line, bool& failed, bool* fed = nullptr);
 /// The same, one read call per byte: what read_text_line does for an unbuffered stream.
-size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed);
+size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed,
+                               bool* fed = nullptr);
 
 /// Reads the header block and the column heading from offset 0 of the stream. Null when the
 /// stream is null, memory runs out, the stream cannot be read, or the text is not a text log

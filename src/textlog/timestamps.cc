@@ -143,9 +143,13 @@ double TimestampClock::complete(const char* field) {
   double value = composed_time(hour_cache_, composed);
   value += rollover_total_;
 
+  rolled_over_ = false;
   if (last_raw_time_ > value) {
-    uint32_t period = rollover_period(time_format_, value);
+    uint32_t period = velmarch::rollover_period(time_format_, value);
     if (period != 0 && last_raw_time_ - value > 1.0) {
+      rolled_over_ = true;
+      rollover_step_ = last_raw_time_ - value;
+      rollover_period_ = period;
       rollover_total_ += period;
       value += period;
     }

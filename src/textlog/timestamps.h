@@ -40,6 +40,12 @@ class TimestampClock {
   /// TIME_TEMPLATE overlaid with the header's digits.
   const char* base() const { return base_; }
 
+  /// Whether the last timestamp completed was taken for a rollover; if so, how far it ran
+  /// back before the period was added, and the period.
+  bool rolled_over() const { return rolled_over_; }
+  double rollover_step() const { return rollover_step_; }
+  uint32_t rollover_period() const { return rollover_period_; }
+
  private:
   // Copies text without the ignored characters, looking at no more than `look` characters and
   // keeping no more than TIME_DIGITS; answers how many were kept.
@@ -50,6 +56,9 @@ class TimestampClock {
   uint8_t time_format_ = TIME_FORMAT_FULL;
   uint32_t rollover_total_ = 0;
   double last_raw_time_ = 0;
+  bool rolled_over_ = false;
+  double rollover_step_ = 0;
+  uint32_t rollover_period_ = 0;
   HourCache hour_cache_;
 };
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "diag/log.h"
+#include "testing/masked_log.h"
 #include "testing/text_logs.h"
 
 namespace velmarch {
@@ -258,6 +260,139 @@ TEST(Rollover, StateSurvivesRewind) {
   EXPECT_EQ(log.reader->clock.rollover_total(), 60u);
   // Its raw value now includes the 60 and lies above last_raw_time (00.050 + 60): no rollover.
   EXPECT_EQ(record.timestamp, 1488886319.999);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rollovers a user can see: a step back of less than half a period is read as a wrap all the
+// same, so the trace keeps its bytes, but it is told.
+
+// The timestamps handed out and the lines logged at a level, for the log "card/a.txt", whose
+// first record is line 6.
+struct Told {
+  std::vector<double> times;
+  std::vector<std::string> log;
+};
+
+Told told(const std::string& header_lines, const std::string& records, int level = LOG_INFO) {
+  Told result;
+  OpenLog log = open_log(log_text(header_lines, "Timestamp;ID", records));
+  EXPECT_TRUE(log.reader);
+  if (!log.reader) return result;
+  log.reader->name = "card/a.txt";
+  int saved = log_output_level;
+  log_set_output_level(level);
+  CanRecord record;
+  testing::internal::CaptureStderr();
+  while (text_log_next(*log.reader, record)) result.times.push_back(record.timestamp);
+  result.log = masked_log(testing::internal::GetCapturedStderr());
+  log_set_output_level(saved);
+  return result;
+}
+
+std::string ran_back(const char* step, int line, const char* period) {
+  return std::string("W Timestamp ran back ") + step + " s at line " + std::to_string(line) +
+         " of card/a.txt: read as a rollover, later frames move " + period + " s";
+}
+
+TEST(RolloverWarning, ShortStepsBackAreToldAndStillMoveLaterFrames) {
+  struct Case {
+    const char* name;
+    int time_format;
+    std::string records;
+    std::vector<double> times;
+    std::string warning;
+  } cases[] = {
+      {"a clock set back 1.2 s", 3, "113006125;1\n113004925;2\n113005000;3\n",
+       {1488886206.125, 1488886204.925 + 86400, 1488886205.0 + 86400},
+       ran_back("1.200", 7, "86400")},
+      // The digits left stand for 11:13:00, the letters stop the scan.
+      {"a corrupted field", 3, "113006125;1\n11300XYZ;2\n",
+       {1488886206.125, 1488885180.0 + 86400}, ran_back("1026.125", 7, "86400")},
+      {"ten minutes back in an hour clock", 2, "4000000;1\n3000000;2\n",
+       {1488886800.0, 1488886200.0 + 3600}, ran_back("600.000", 7, "3600")},
+      {"ten seconds back in a minute clock", 1, "30000;1\n20000;2\n",
+       {1488886230.0, 1488886220.0 + 60}, ran_back("10.000", 7, "60")},
+      // Day 15 to day 10 of March 2017: the month from the 10th has 31 days.
+      {"five days back in a month clock", 4, "15120000000;1\n10120000000;2\n",
+       {1489579200.0, 1489147200.0 + 2678400}, ran_back("432000.000", 7, "2678400")},
+      {"three months back in a year clock", 5, "0615120000000;1\n0315120000000;2\n",
+       {1497528000.0, 1489579200.0 + 31536000}, ran_back("7948800.000", 7, "31536000")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Told result = told(header(c.time_format), c.records);
+    EXPECT_EQ(result.times, c.times);
+    EXPECT_EQ(result.log, std::vector<std::string>{c.warning});
+  }
+}
+
+TEST(RolloverWarning, RealWrapsAreToldOnlyAtTheDebugLevel) {
+  struct Case {
+    const char* name;
+    int time_format;
+    std::string records;
+    std::vector<double> times;
+    std::string line;
+  } cases[] = {
+      {"midnight", 3, "235959900;1\n000000100;2\n", {1488931199.9, 1488931200.1},
+       "D Timestamp rolled over at line 7 of card/a.txt: later frames move 86400 s"},
+      {"the top of the hour", 2, "5959999;1\n0000500;2\n", {1488887999.999, 1488888000.5},
+       "D Timestamp rolled over at line 7 of card/a.txt: later frames move 3600 s"},
+      {"the top of the minute", 1, "59999;1\n00050;2\n", {1488886259.999, 1488886260.05},
+       "D Timestamp rolled over at line 7 of card/a.txt: later frames move 60 s"},
+      {"the end of the month", 4, "31235959000;1\n01000000001;2\n",
+       {1491004799.0, 1491004800.001},
+       "D Timestamp rolled over at line 7 of card/a.txt: later frames move 2678400 s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Told quiet = told(header(c.time_format), c.records);
+    EXPECT_EQ(quiet.times, c.times);
+    EXPECT_TRUE(quiet.log.empty()) << quiet.log[0];
+    Told debug = told(header(c.time_format), c.records, LOG_VERBOSE);
+    EXPECT_EQ(debug.times, c.times);
+    EXPECT_EQ(debug.log, std::vector<std::string>{c.line});
+  }
+}
+
+TEST(RolloverWarning, StepsOfOneSecondOrLessAreNoRollover) {
+  Told result = told(header(3), "113006125;1\n113005125;2\n113006200;3\n", LOG_VERBOSE);
+  EXPECT_EQ(result.times, (std::vector<double>{1488886206.125, 1488886206.2}));
+  EXPECT_EQ(result.log, (std::vector<std::string>{
+                            "D Dropped line 7 of card/a.txt: its timestamp runs back 1.000 s",
+                            "W Skipping non-increasing timestamp: 1488886206.125000"}));
+  // Without a period nothing is ever read as a wrap.
+  result = told(header(0), "20170307113059000;1\n20170307103000000;2\n");
+  EXPECT_EQ(result.times, std::vector<double>{1488886259.0});
+  EXPECT_EQ(result.log,
+            std::vector<std::string>{"W Skipping non-increasing timestamp: 1488886259.000000"});
+}
+
+TEST(RolloverWarning, LinesAreCountedAsAnEditorCountsThem) {
+  // A line of more than 199 characters is read in pieces, but it is one line: the piece after
+  // the cut is still line 7, and the lines after it keep their numbers.
+  std::string cut = "113006126;2" + std::string(188, ' ');
+  ASSERT_EQ(cut.size(), 199u);
+  std::string records = "113006125;1\n" + cut + "113004925;3\n113004999;4\n113003000;5\n";
+  Told result = told(header(3), records);
+  EXPECT_EQ(result.log, (std::vector<std::string>{ran_back("1.201", 7, "86400"),
+                                                  ran_back("1.999", 9, "86400")}));
+}
+
+TEST(DroppedLines, TwentyAreNamedAtTheDebugLevelTheRestCounted) {
+  std::string records = "113006000;1\n";
+  for (int i = 0; i < 25; ++i) records += "113005500;2\n";
+  records += "113007000;3\n";
+  Told result = told(header(3), records, LOG_VERBOSE);
+  EXPECT_EQ(result.times.size(), 2u);
+  ASSERT_EQ(result.log.size(), 22u);
+  EXPECT_EQ(result.log[0], "D Dropped line 7 of card/a.txt: its timestamp runs back 0.500 s");
+  EXPECT_EQ(result.log[19], "D Dropped line 26 of card/a.txt: its timestamp runs back 0.500 s");
+  EXPECT_EQ(result.log[20], "W Skipping non-increasing timestamp: 1488886206.000000");
+  EXPECT_EQ(result.log[21], "D Dropped 5 more lines of card/a.txt whose timestamps ran back");
+  // At the default level only the warning is left.
+  EXPECT_EQ(told(header(3), records).log,
+            std::vector<std::string>{"W Skipping non-increasing timestamp: 1488886206.000000"});
 }
 
 }  // namespace
