@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "base/exit_status.h"
@@ -79,6 +80,72 @@ void name_flags_given_values(struct arg_end* end, const OptionTable& table, int 
   }
 }
 
+// How the user wrote an option: "--name", "-n", or what the inputs are.
+std::string option_name(const struct arg_hdr* option) {
+  if (option->longopts != nullptr && option->longopts[0] != '\0') {
+    return std::string("--") + option->longopts;
+  }
+  if (option->shortopts != nullptr && option->shortopts[0] != '\0') {
+    return std::string("-") + option->shortopts[0];
+  }
+  return "the input files/folders";
+}
+
+// One line on what the first option error was, for standard error: argtable's own words go to
+// standard output for some errors and nowhere for others, and a script's log must tell why.
+std::string describe_first_error(const OptionRows& rows) {
+  const struct arg_end* end = rows.end;
+  int code = end->error[0];
+  const char* value = end->argval[0] != nullptr ? end->argval[0] : "";
+  const auto* option = static_cast<const struct arg_hdr*>(end->parent[0]);
+  char text[512];
+  if (option == &end->hdr || option == nullptr) {
+    switch (code) {
+      case ARG_ELIMIT: return "Too many errors in the command line";
+      case ARG_EMALLOC: return "Out of memory while reading the command line";
+      case ARG_ENOMATCH:
+        std::snprintf(text, sizeof text, "Unexpected argument \"%s\"", value);
+        return text;
+      case ARG_ELONGOPT:
+        std::snprintf(text, sizeof text, "Unknown option \"%s\": see velmarch --help", value);
+        return text;
+      case ARG_EMISSARG:
+        std::snprintf(text, sizeof text, "Option \"%s\" needs a value", value);
+        return text;
+      default:
+        std::snprintf(text, sizeof text, "Unknown option \"-%c\": see velmarch --help", code);
+        return text;
+    }
+  }
+  std::string name = option_name(option);
+  if (code == 1) {  // too few: only the inputs are required
+    return option == &rows.inputs->hdr ? "No input file or folder given"
+                                       : "Option " + name + " is required";
+  }
+  if (code == 2) return "Option " + name + " given more than once";
+  bool integer = option->scanfn == rows.jobs->hdr.scanfn;  // argtable's integer option
+  if (integer && code == 3) {
+    std::snprintf(text, sizeof text,
+                  "Invalid value \"%s\" for %s: expected an integer such as 4096, 0x1000 or 4KB",
+                  value, name.c_str());
+    return text;
+  }
+  if (integer && code == 4) {
+    std::snprintf(text, sizeof text, "Value \"%s\" for %s is too large", value, name.c_str());
+    return text;
+  }
+  bool path = option == &rows.output_directory->hdr || option == &rows.inputs->hdr;
+  if (path) return "Out of memory while reading the paths of " + name;
+  // Our checked string options answer codes above 255; their value is the first one given.
+  if (code > 255) {
+    const auto* checked = reinterpret_cast<const ValidatedStringArg*>(option);
+    if (checked->count > 0) value = checked->sval[0];
+  }
+  std::snprintf(text, sizeof text, "Invalid value \"%s\" for %s: expected %s", value,
+                name.c_str(), option->datatype != nullptr ? option->datatype : "another value");
+  return text;
+}
+
 void print_usage(const OptionTable& table) {
   void** entries = const_cast<void**>(table.data());
   std::fputs("Usage: velmarch", stdout);
@@ -109,6 +176,7 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
     return false;
   }
   if (errors > 0) {
+    DIAG(LOG_FATAL, "%s", describe_first_error(rows).c_str());
     int first = rows.end->error[0];
     if (first == ERROR_BAD_VALUE) {
       *status = EXIT_BAD_VALUE;
@@ -123,6 +191,7 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
 
   int level = rows.verbosity->count == 0 ? LOG_INFO : output_level_for(rows.verbosity->ival[0]);
   if (level == 0) {
+    DIAG(LOG_FATAL, "Invalid value %d for --verbosity: expected 0 to 5", rows.verbosity->ival[0]);
     *status = EXIT_BAD_VALUE;
     return false;
   }
@@ -134,6 +203,7 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
   flags.non_interactive = rows.non_interactive->count == 1;
   flags.buffer_size = rows.buffer->count == 1 ? static_cast<int64_t>(rows.buffer->ival[0]) : -1;
   if (rows.jobs->count == 1 && rows.jobs->ival[0] <= 0) {
+    DIAG(LOG_FATAL, "Invalid value %d for --jobs: expected 1 or more", rows.jobs->ival[0]);
     *status = EXIT_BAD_VALUE;
     return false;
   }
@@ -213,6 +283,7 @@ bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, int* sta
     bool complete = std::find(table.begin(), table.end(), nullptr) == table.end() &&
                     arg_nullcheck(table.data()) == 0;
     if (!complete) {
+      DIAG(LOG_FATAL, "Out of memory while building the option table");
       *status = EXIT_INTERNAL;
     } else {
       result = finish_settings(settings, rows, table, argc, argv, status);

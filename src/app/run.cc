@@ -2,10 +2,20 @@
 #include "app/tool_settings.h"
 #include "base/exit_status.h"
 #include "convert/conversion_job.h"
+#include "diag/log.h"
 #include "platform/platform.h"
 #include "trc/trc_writer.h"
 
 namespace velmarch {
+
+namespace {
+
+int out_of_memory() {
+  DIAG(LOG_FATAL, "Out of memory");
+  return EXIT_INTERNAL;
+}
+
+}  // namespace
 
 int tool_main(int argc, char** argv) {
   // Declared so that leaving the scope releases the settings (with both roots) first, then the
@@ -15,14 +25,14 @@ int tool_main(int argc, char** argv) {
   std::unique_ptr<ConversionJob> job;
   std::unique_ptr<TrcWriter> writer;
   std::unique_ptr<ToolSettings> settings = tool_settings_create();
-  if (!settings) return EXIT_INTERNAL;
+  if (!settings) return out_of_memory();
   int status = EXIT_OK;
   if (!tool_settings_parse(*settings, argc, argv, &status)) return status;
   writer = trc_writer_create(settings->output_root, tool_settings_trace_version(settings.get()));
-  if (!writer) return EXIT_INTERNAL;
+  if (!writer) return out_of_memory();
   job = job_create(settings->input_root.get(), settings->output_root, true, &settings->flags,
                    writer.get());
-  if (!job) return EXIT_INTERNAL;
+  if (!job) return out_of_memory();
   platform_catch_interrupts();
   // Scripts and pipes see only the log lines.
   std::unique_ptr<ProgressDisplay> display;

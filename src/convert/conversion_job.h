@@ -65,6 +65,9 @@ struct FileTask {
   bool was_listed = false;
   int64_t frames = 0;         // written to its trace
   int64_t skipped_lines = 0;  // whose timestamps ran backwards
+  int64_t rollovers = 0;      // timestamps taken for a wrap of the clock
+  /// Why the walk could not make the output's folder; 0 when it is there.
+  int output_folder_error = 0;
   int64_t bytes_told = 0;     // of its input, added to the run's progress
 };
 
@@ -114,6 +117,7 @@ struct ConversionJob {
   LogCapture walk_log;
   SmallString made_folder;  // the output folder made for the last file
   bool made_folder_known = false;
+  int made_folder_error = 0;  // why making it failed; 0 when it is there
   int finished_status = 0;
   std::set<std::pair<uint64_t, uint64_t>> files_started;  // device and inode
   std::map<std::string, int> names_in_flight;  // output paths of the files in flight
@@ -151,5 +155,7 @@ bool job_interrupted(ConversionJob& job);
 int job_commit(ConversionJob& job);
 /// Commits once enough inputs wait: many small files share one flush.
 int job_commit_when_due(ConversionJob& job);
+/// When the run stops: publishes the whole traces that wait for the commit, and removes no input.
+void job_publish_pending(ConversionJob& job);
 
 }  // namespace velmarch

@@ -6,6 +6,7 @@
 #include "convert/conversion_job.h"
 #include "convert/record_prefetch.h"
 #include "diag/log.h"
+#include "fs/path_value.h"
 #include "textlog/buffered_stream.h"
 #include "textlog/text_log_reader.h"
 
@@ -123,13 +124,18 @@ bool feed_frames(ConversionJob& job, FileTask& task) {
 void count_finished(ConversionJob& job, const FileTask& task, uint8_t result) {
   if (task.convert && result == EXIT_OK) {
     DIAG(LOG_DEBUG, "Read %.*s: %" PRId64 " record%s, %" PRId64
-         " line%s skipped for timestamps that ran backwards",
+         " line%s skipped for timestamps that ran backwards, %" PRId64 " rollover%s",
          STR_VIEW_ARG(task.input_path.view()), task.frames, task.frames == 1 ? "" : "s",
-         task.skipped_lines, task.skipped_lines == 1 ? "" : "s");
+         task.skipped_lines, task.skipped_lines == 1 ? "" : "s", task.rollovers,
+         task.rollovers == 1 ? "" : "s");
   }
   RunProgress* progress = job.progress;
+  if (progress == nullptr) return;
   // The file the run stopped in was not done; the summary counts what was.
-  if (progress == nullptr || task.interrupted) return;
+  if (task.interrupted) {
+    progress->frames.fetch_sub(task.frames, std::memory_order_relaxed);
+    return;
+  }
   std::atomic<int64_t>& count = result != EXIT_OK ? progress->files_failed
                                 : task.convert     ? progress->files_converted
                                                    : progress->files_skipped;
@@ -163,6 +169,18 @@ bool job_interrupted(ConversionJob& job) {
   return job.interrupted;
 }
 
+namespace {
+
+// A file counted as converted whose trace could not be published in the end failed after all:
+// the summary counts only what is on disk.
+void count_unpublished(ConversionJob& job, const PendingInput& input) {
+  if (job.progress == nullptr || input.failed) return;
+  job.progress->files_converted.fetch_sub(1, std::memory_order_relaxed);
+  job.progress->files_failed.fetch_add(1, std::memory_order_relaxed);
+}
+
+}  // namespace
+
 int job_commit(ConversionJob& job) {
   if (job.pending.empty()) return EXIT_OK;
   std::vector<bool> published = job.sink->commit();
@@ -172,6 +190,7 @@ int job_commit(ConversionJob& job) {
     StrView path = input.input_path.view();
     if (i >= published.size() || !published[i]) {
       if (!input.failed) DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(path));
+      count_unpublished(job, input);
       status |= EXIT_FILE_FAILED;
       continue;
     }
@@ -199,6 +218,17 @@ int job_commit(ConversionJob& job) {
   job.pending.clear();
   job.pending_bytes = 0;
   return status;
+}
+
+void job_publish_pending(ConversionJob& job) {
+  if (!job.pending.empty()) {
+    std::vector<bool> published = job.sink->commit();
+    for (size_t i = 0; i < job.pending.size(); ++i) {
+      if (i >= published.size() || !published[i]) count_unpublished(job, job.pending[i]);
+    }
+  }
+  job.pending.clear();
+  job.pending_bytes = 0;
 }
 
 int job_commit_when_due(ConversionJob& job) {
@@ -241,6 +271,7 @@ void file_open(ConversionJob& job, FileTask& task) {
     DIAG(LOG_ERROR, "Could not open log");
     return;
   }
+  task.reader->name = input_path;
   const LogHeader& header = task.reader->header;
   small_string_printf_assign(info.logger_id, "%s",
                              header.logger_id[0] != '\0' ? header.logger_id : "LOGGERID");
@@ -267,8 +298,12 @@ void file_decide(ConversionJob& job, FileTask& task) {
   if (identity.repeated) {
     DIAG(LOG_WARN, "Repeated input file (%s, %08u, %08u)", info.logger_id.c_str(),
          info.session_no, info.split_no);
+    // A repeat has the identity of the file it repeats: that one stays the file compared with.
+    DIAG(LOG_INFO, "Skipped %s: it repeats %s", info.input_path.c_str(),
+         job.previous_file.input_path.c_str());
+  } else {
+    job.previous_file = info;
   }
-  job.previous_file = info;
   task.convert = !identity.repeated;
   task.continuation = identity.continuation;
 }
@@ -276,16 +311,28 @@ void file_decide(ConversionJob& job, FileTask& task) {
 void file_convert(ConversionJob& job, FileTask& task) {
   if (!task.convert) return;
   ++job.converting;
-  bool ok = task.sink->new_file(task.info, task.continuation);
+  bool ok = false;
+  if (task.output_folder_error != 0) {
+    // The sink would only fail to create its file, for a reason that hides this one.
+    StrView folder = path_directory_part(task.output_path.view());
+    if (!folder.empty() && folder.back() == '/') folder.remove_suffix(1);
+    DIAG(LOG_ERROR, "Could not create output folder %.*s", STR_VIEW_ARG(folder));
+    log_reason(LOG_ERROR, task.output_folder_error);
+  } else {
+    ok = task.sink->new_file(task.info, task.continuation);
+  }
   if (!ok) {
-    DIAG(LOG_ERROR, "Error on new file");
+    if (task.output_folder_error == 0) DIAG(LOG_ERROR, "Error on new file");
   } else if (!feed_frames(job, task)) {
     ok = false;
   }
   --job.converting;
   task.ended = task.sink->end_file(task.info);
   task.failed = !ok;
-  if (task.reader) task.skipped_lines = task.reader->skipped_lines;
+  if (task.reader) {
+    task.skipped_lines = task.reader->skipped_lines;
+    task.rollovers = task.reader->rollovers;
+  }
   // The input is closed here, on the converting thread; only a failure is told, in turn.
   task.reader.reset();
   task.closed = true;
@@ -321,10 +368,16 @@ uint8_t file_finish(ConversionJob& job, FileTask& task) {
   uint8_t result = task.failed ? EXIT_FILE_FAILED : EXIT_OK;
   // Only a converted file's input is closed with care: the others were only looked at.
   if (!task.closed) byte_stream_close(task.stream);
-  if (after_stop) return EXIT_FILE_FAILED;
+  if (after_stop) {
+    // Converted ahead of a stop it came after: none of its frames are in a trace.
+    if (job.progress != nullptr) {
+      job.progress->frames.fetch_sub(task.frames, std::memory_order_relaxed);
+    }
+    return EXIT_FILE_FAILED;
+  }
   if (task.close_failed) {
     DIAG(LOG_ERROR, "Could not close input file after conversion: %.*s", STR_VIEW_ARG(input_path));
-    log_reason(task.close_error);
+    log_reason(LOG_ERROR, task.close_error);
     result = EXIT_FILE_FAILED;
   } else if (task.interrupted) {
     DIAG(LOG_FATAL, "Interrupted: %.*s not converted", STR_VIEW_ARG(input_path));

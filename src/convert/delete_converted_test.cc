@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -122,7 +123,7 @@ TEST_F(DeleteConverted, TraceTakesTheInputsPermissions) {
   EXPECT_EQ(fs.permissions("logs_out/b.trc"), 0644u);
 }
 
-TEST_F(DeleteConverted, InterruptedInAFileDeletesAndPublishesNothing) {
+TEST_F(DeleteConverted, InterruptedInAFileDeletesNothingAndKeepsFinishedTraces) {
   fs.add_file("logs/a.txt", text_log(1, 2));
   fs.add_file("logs/b.txt", text_log(2, 2));
   fs.on_open_for_reading = [](const std::string& path) {
@@ -131,9 +132,30 @@ TEST_F(DeleteConverted, InterruptedInAFileDeletesAndPublishesNothing) {
   run({"logs"});
   EXPECT_TRUE(job->interrupted);
   EXPECT_EQ(log, std::vector<std::string>{"F Interrupted: logs/b.txt not converted"});
-  EXPECT_EQ(fs.files(), (std::vector<std::string>{"logs/a.txt", "logs/b.txt"}));
+  // The whole trace that waited for the commit is published; the one in flight goes.
+  EXPECT_EQ(fs.files(), (std::vector<std::string>{"logs/a.txt", "logs/b.txt", "logs_out/a.trc"}));
+  const std::string whole = fs.file("logs_out/a.trc");
+  EXPECT_EQ(whole.rfind(";$FILEVERSION=2.1\n", 0), 0u);
+  EXPECT_EQ(std::count(whole.begin(), whole.end(), '\n'), 5);  // the header and both frames
 
-  // Without deletion the trace finished before stays; the one in flight goes.
+  // Unless something took its name meanwhile: that stays, and so does the input.
+  folder_root_remove(&fs, "logs_out/a.trc");
+  fs.on_open_for_reading = [this](const std::string& path) {
+    if (path == "logs/b.txt") {
+      fs.add_file("logs_out/a.trc", "another run's");
+      interruption_signal = 2;
+    }
+  };
+  interruption_signal = 0;
+  run({"logs"});
+  EXPECT_EQ(fs.file("logs_out/a.trc"), "another run's");
+  EXPECT_EQ(fs.files(), (std::vector<std::string>{"logs/a.txt", "logs/b.txt", "logs_out/a.trc"}));
+  fs.on_open_for_reading = [](const std::string& path) {
+    if (path == "logs/b.txt") interruption_signal = 2;
+  };
+  folder_root_remove(&fs, "logs_out/a.trc");
+
+  // Without deletion the trace finished before stays too.
   flags.delete_converted = false;
   interruption_signal = 0;
   run({"logs"});
@@ -151,7 +173,40 @@ TEST_F(DeleteConverted, InterruptedBetweenFilesSaysSoOnce) {
   run({"logs", "logs"});
   EXPECT_EQ(log, (std::vector<std::string>{"W No frames converted from logs/b.txt, input kept",
                                            "F Interrupted"}));
-  EXPECT_EQ(fs.files(), (std::vector<std::string>{"logs/a.txt", "logs/b.txt", "logs/c.txt"}));
+  EXPECT_EQ(fs.files(), (std::vector<std::string>{"logs/a.txt", "logs/b.txt", "logs/c.txt",
+                                                  "logs_out/a.trc"}));
+}
+
+// Interrupted after this many looks at the signal, within a file's frames.
+int looks_left = 0;
+int interruption_after_looks() { return --looks_left < 0 ? 2 : 0; }
+
+TEST_F(DeleteConverted, SummaryCountsOnlyWhatIsOnDisk) {
+  std::string many = text_log(2, 0);
+  for (int i = 0; i < 10000; ++i) many += "11:05:54.000;0;123;1;11\n";
+  for (bool taken : {false, true}) {
+    SCOPED_TRACE(taken ? "a's name taken meanwhile" : "a published when the run stops");
+    MemoryFolderRoot tree;
+    tree.add_file("logs/a.txt", text_log(1, 2));
+    tree.add_file("logs/b.txt", many);
+    if (taken) {
+      tree.on_open_for_reading = [&tree](const std::string& path) {
+        if (path == "logs/b.txt") tree.add_file("logs_out/a.trc", "another run's");
+      };
+    }
+    RunProgress progress;
+    std::unique_ptr<TrcWriter> sink = trc_writer_create(&tree, TRC_VERSION_2_1);
+    std::unique_ptr<ConversionJob> stopping = job_create(&tree, &tree, true, &flags, sink.get());
+    stopping->progress = &progress;
+    stopping->interruption = interruption_after_looks;
+    looks_left = 9000;  // b's first 8,192 frames were told to the progress by then
+    std::vector<std::string> said;
+    job_run_logged(*stopping, {"logs"}, said);
+    EXPECT_EQ(progress.frames.load(), 2);  // a's, whatever became of its trace
+    EXPECT_EQ(progress.files_converted.load(), taken ? 0 : 1);
+    EXPECT_EQ(progress.files_failed.load(), taken ? 1 : 0);
+    EXPECT_EQ(tree.file("logs_out/a.trc") == "another run's", taken);
+  }
 }
 
 TEST_F(DeleteConverted, ManySmallFilesShareAFlush) {

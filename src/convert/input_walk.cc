@@ -97,10 +97,11 @@ int64_t memory_for(const ConversionJob& job, const PathStatus& status) {
   return buffer + static_cast<int64_t>(FILE_STREAM_WRITE_BLOCK);
 }
 
+// named: the file was named on the command line, so passing it over is news to the user.
 int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool through_link,
-                       const PathStatus& status) {
+                       const PathStatus& status, bool named) {
   if (!is_txt(path_extension(input))) {
-    DIAG(LOG_DEBUG, "Passed over %.*s: not a txt file", STR_VIEW_ARG(input));
+    DIAG(named ? LOG_WARN : LOG_DEBUG, "Passed over %.*s: not a txt file", STR_VIEW_ARG(input));
     return EXIT_OK;
   }
   if (job.counting) {
@@ -111,9 +112,12 @@ int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool t
   StrView target = without_extension(output);
   StrView folder = path_directory_part(target);
   // Files of one folder come one after another: the folders are made once for all of them. A
-  // failure shows later, when the writer cannot create its file.
+  // failure is told by each of its files, with the reason.
   if (job.create_folders && (!job.made_folder_known || job.made_folder.view() != folder)) {
-    folder_root_make_directories(job.output_root, folder);
+    job.made_folder_error = 0;
+    if (!folder_root_make_directories(job.output_root, folder)) {
+      job.made_folder_error = errno != 0 ? errno : EIO;
+    }
     job.made_folder = SmallString(folder);
     job.made_folder_known = true;
   }
@@ -130,6 +134,7 @@ int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool t
   FileTask* task = turn->file.get();
   task->listed = status;
   task->was_listed = true;
+  task->output_folder_error = job.made_folder_error;
   // A name that another file in flight writes too is given in turn only.
   int& writing = job.names_in_flight[std::string(target)];
   task->info.name_shared = writing++ > 0;
@@ -171,13 +176,14 @@ int convert_entry(ConversionJob& job, StrView input, StrView output, bool throug
   through_link = through_link || status.is_link;
   switch (status.kind) {
     case PATH_FILE:
-      return convert_file_entry(job, input, output, through_link, status);
+      return convert_file_entry(job, input, output, through_link, status, listed == nullptr);
     case PATH_MISSING:
       DIAG(LOG_WARN, "Could not find input file/folder %.*s", STR_VIEW_ARG(input));
       return EXIT_INPUT_MISSING;
     case PATH_DIRECTORY:
       break;
     default:
+      DIAG(LOG_FATAL, "Could not convert %.*s: neither a file nor a folder", STR_VIEW_ARG(input));
       return EXIT_INTERNAL;
   }
 
@@ -322,8 +328,7 @@ int job_run(ConversionJob& job, const StringList& inputs) {
   if (job.interrupted) {
     if (!job.interruption_reported) DIAG(LOG_FATAL, "Interrupted");
     job.interruption_reported = true;
-    job.sink->discard();
-    job.pending.clear();
+    job_publish_pending(job);
   }
   return status;
 }

@@ -37,8 +37,8 @@ struct TraceFileInfo {
 /// The base refuses everything, as an output that cannot be written would.
 ///
 /// Files may be converted side by side, each by a sink of its own from another(). Their frames
-/// and end_file may come on any thread; new_file comes before them, and publish, commit and
-/// discard come on the thread that runs the conversion, one file at a time, in the order the
+/// and end_file may come on any thread; new_file comes before them, and publish and commit
+/// come on the thread that runs the conversion, one file at a time, in the order the
 /// files were found.
 class TraceSink {
  public:
@@ -62,10 +62,9 @@ class TraceSink {
   /// must not outlive the sink they came from.
   virtual std::unique_ptr<TraceSink> another() { return nullptr; }
   /// Makes the outputs of durable files kept since the last commit durable and publishes them,
-  /// in the order they were kept; answers for each whether it is now published and durable.
+  /// in the order they were kept, never over anything at their names; answers for each whether
+  /// it is now published and durable. An interrupted run commits too: whole work is kept.
   virtual std::vector<bool> commit() { return {}; }
-  /// Drops the outputs waiting for commit: an interrupted run publishes nothing more.
-  virtual void discard() {}
 };
 
 }  // namespace velmarch

@@ -96,9 +96,9 @@ size_t log_compose_line(char* line, int level, int month, int day, int hour, int
   return static_cast<size_t>(cursor - line) + 1;
 }
 
-void log_reason(int error) {
-  if (error == 0 || !log_enabled(LOG_DEBUG)) return;
-  log_message(LOG_DEBUG, "Reason: %s", platform_error_text(error).c_str());
+void log_reason(int level, int error) {
+  if (error == 0 || !log_enabled(level)) return;
+  log_message(level, "Reason: %s", platform_error_text(error).c_str());
 }
 
 void log_message(int level, const char* format, ...) {

@@ -31,9 +31,9 @@ inline bool log_enabled(int level) { return log_output_level <= level; }
 /// message that would not be written.
 void log_message(int level, const char* format, ...) VELMARCH_PRINTF_FORMAT(2, 3);
 
-/// At the debug level, the operating system's reason for the failure just told: the words for
-/// errno as the failing call left it. Nothing for 0.
-void log_reason(int error);
+/// The operating system's reason for the failure just told, at that failure's level: the words
+/// for errno as the failing call left it. Nothing for 0.
+void log_reason(int level, int error);
 
 /// Log lines that a thread keeps instead of writing them, so that another thread writes them
 /// later, in the order the run needs, under its own thread id.
@@ -86,10 +86,10 @@ size_t log_compose_line(char* line, int level, int month, int day, int hour, int
   } while (0)
 
 /// DIAG for the failure of an operating-system call made just before: errno is read before
-/// the message is written (which may change it) and its reason follows at the debug level.
+/// the message is written (which may change it) and its reason follows at the same level.
 #define DIAG_FAILURE(level, ...)                \
   do {                                          \
     int failure_errno_ = errno;                 \
     DIAG(level, __VA_ARGS__);                   \
-    ::velmarch::log_reason(failure_errno_);     \
+    ::velmarch::log_reason(level, failure_errno_); \
   } while (0)

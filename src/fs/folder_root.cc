@@ -185,6 +185,7 @@ bool folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries) 
 }
 
 bool folder_root_ensure_directory(FolderRoot* root, StrView relative) {
+  errno = 0;
   if (root == nullptr) return false;
   SmallString full;
   PathStatus status;
@@ -195,6 +196,7 @@ bool folder_root_ensure_directory(FolderRoot* root, StrView relative) {
     case PATH_MISSING:
       return root->make_directory(full.view());
     default:
+      errno = ENOTDIR;  // a file where a folder should be
       return false;
   }
 }

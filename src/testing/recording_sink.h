@@ -8,7 +8,7 @@
 namespace velmarch {
 
 /// A sink that writes down every call as a line ("new_file a.txt continuation=0", "frame 123",
-/// "end_file a.txt", "commit", "discard") and refuses the calls it is told to. A file counts as
+/// "end_file a.txt", "commit") and refuses the calls it is told to. A file counts as
 /// kept when it got frames and refused none; durable ones wait for commit, which publishes them
 /// all.
 class RecordingSink final : public TraceSink {
@@ -38,10 +38,6 @@ class RecordingSink final : public TraceSink {
     std::vector<bool> published(waiting_, true);
     waiting_ = 0;
     return published;
-  }
-  void discard() override {
-    calls.push_back("discard");
-    waiting_ = 0;
   }
 
   std::vector<std::string> calls;

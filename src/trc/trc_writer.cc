@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include "diag/log.h"
@@ -97,6 +98,7 @@ std::unique_ptr<TraceSink> TrcWriter::another() {
 
 bool TrcWriter::write_line() {
   int64_t length = line_.size();
+  errno = 0;  // what a failed write says is its own reason, never an earlier one
   return stream_ &&
          byte_stream_write(*stream_, line_.data(), static_cast<uint64_t>(length)) == length;
 }
@@ -151,6 +153,9 @@ bool TrcWriter::frame(const CanRecord& record) {
   if (!write_line()) {
     if (shared_.version.write_error != nullptr) {
       DIAG_FAILURE(LOG_ERROR, "%s", shared_.version.write_error);
+    } else {
+      // A version without a message of its own still tells why (a full disk, say).
+      log_reason(LOG_ERROR, errno);
     }
     write_failed_ = true;
     return false;
@@ -175,6 +180,24 @@ bool TrcWriter::remove_previous_trace() {
   return false;
 }
 
+bool TrcWriter::same_bytes(StrView a, StrView b) {
+  std::unique_ptr<ByteStream> first = folder_root_open(shared_.output_root, a, OPEN_READ);
+  std::unique_ptr<ByteStream> second = folder_root_open(shared_.output_root, b, OPEN_READ);
+  if (!first || !second) return false;
+  constexpr size_t BLOCK = 64 << 10;
+  std::unique_ptr<char[]> blocks(new (std::nothrow) char[2 * BLOCK]);
+  if (!blocks) return false;
+  for (;;) {
+    int64_t got = byte_stream_read(*first, blocks.get(), BLOCK);
+    int64_t other = byte_stream_read(*second, blocks.get() + BLOCK, BLOCK);
+    if (got < 0 || got != other) return false;
+    if (got == 0) return true;
+    if (std::memcmp(blocks.get(), blocks.get() + BLOCK, static_cast<size_t>(got)) != 0) {
+      return false;
+    }
+  }
+}
+
 bool TrcWriter::give_name(const TraceFileInfo& info) {
   if (!info.durable) {
     if (folder_root_rename(shared_.output_root, temporary_.view(), path_.view(), true) !=
@@ -191,13 +214,17 @@ bool TrcWriter::give_name(const TraceFileInfo& info) {
   bool taken = false;
   for (const Staged& staged : shared_.staged) taken = taken || staged.final == path_;
   FileIdentity existing;
-  taken = taken || folder_root_identify(shared_.output_root, path_.view(), existing) != ENOENT;
-  if (taken) {
-    DIAG(LOG_ERROR, "Trace %s exists, not overwritten", path_.c_str());
+  int found = folder_root_identify(shared_.output_root, path_.view(), existing);
+  // A rerun after a run without -d finds its own trace there: that one will do.
+  bool identical = !taken && found == 0 && existing.regular &&
+                   same_bytes(path_.view(), temporary_.view());
+  if (!identical && (taken || found != ENOENT)) {
+    DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
+         path_.c_str());
     remove_temporary(temporary_.view());
     return false;
   }
-  shared_.staged.push_back(Staged{temporary_, path_});
+  shared_.staged.push_back(Staged{temporary_, path_, identical, existing});
   kept_ = true;
   return true;
 }
@@ -268,7 +295,9 @@ std::vector<bool> TrcWriter::commit() {
   std::vector<bool> published(shared_.staged.size(), false);
   if (shared_.staged.empty()) return published;
   std::vector<SmallString> temporaries;
-  for (const Staged& staged : shared_.staged) temporaries.push_back(staged.temporary);
+  for (const Staged& staged : shared_.staged) {
+    temporaries.push_back(staged.identical ? staged.final : staged.temporary);
+  }
   // The data first, then the names: a power cut leaves either the old name or the whole trace.
   bool synced = folder_root_sync(shared_.output_root, temporaries);
   int sync_error = errno;
@@ -278,19 +307,22 @@ std::vector<bool> TrcWriter::commit() {
     RenameResult renamed = RenameResult::failed;
     if (!synced) {
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", staged.final.c_str());
-      log_reason(sync_error);
+      log_reason(LOG_ERROR, sync_error);
+    } else if (staged.identical) {
+      renamed = commit_identical(staged) ? RenameResult::done : RenameResult::exists;
     } else {
       renamed =
           folder_root_rename(shared_.output_root, staged.temporary.view(), staged.final.view(), false);
       if (renamed == RenameResult::exists) {
-        DIAG(LOG_ERROR, "Trace %s exists, not overwritten", staged.final.c_str());
+        DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
+             staged.final.c_str());
       } else if (renamed == RenameResult::failed) {
         DIAG_FAILURE(LOG_ERROR, "Could not rename CAN file to %s", staged.final.c_str());
       }
     }
-    if (renamed != RenameResult::done) {
+    if (renamed != RenameResult::done || staged.identical) {
       remove_temporary(staged.temporary.view());
-      continue;
+      if (renamed != RenameResult::done) continue;
     }
     published[i] = true;
     finals.push_back(staged.final);
@@ -300,7 +332,7 @@ std::vector<bool> TrcWriter::commit() {
     for (size_t i = 0; i < shared_.staged.size(); ++i) {
       if (!published[i]) continue;
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", shared_.staged[i].final.c_str());
-      log_reason(sync_error);
+      log_reason(LOG_ERROR, sync_error);
       published[i] = false;
     }
   }
@@ -308,9 +340,18 @@ std::vector<bool> TrcWriter::commit() {
   return published;
 }
 
-void TrcWriter::discard() {
-  for (const Staged& staged : shared_.staged) remove_temporary(staged.temporary.view());
-  shared_.staged.clear();
+// The trace at the name, flushed by now, stands for the new one while it is still the file
+// whose bytes were compared.
+bool TrcWriter::commit_identical(const Staged& staged) {
+  FileIdentity now;
+  if (folder_root_identify(shared_.output_root, staged.final.view(), now) == 0 &&
+      same_file_state(staged.existing, now)) {
+    DIAG(LOG_DEBUG, "Kept the identical trace %s", staged.final.c_str());
+    return true;
+  }
+  DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
+       staged.final.c_str());
+  return false;
 }
 
 }  // namespace velmarch

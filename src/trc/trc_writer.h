@@ -26,15 +26,18 @@ class TrcWriter final : public TraceSink {
   bool kept() const override { return kept_; }
   std::unique_ptr<TraceSink> another() override;
   std::vector<bool> commit() override;
-  void discard() override;
 
  private:
   friend std::unique_ptr<TrcWriter> trc_writer_create(FolderRoot* output_root, int32_t version);
 
-  // A durable file's trace, whole and closed, waiting for commit under its temporary name.
+  // A durable file's trace, whole and closed, waiting for commit under its temporary name; or,
+  // when an earlier run left the very same bytes at its name, waiting to be dropped for that
+  // one, which must still be the file compared then.
   struct Staged {
     SmallString temporary;
     SmallString final;
+    bool identical = false;
+    FileIdentity existing;
   };
   // What the writers of one run share. Only the thread that publishes touches staged.
   struct Shared {
@@ -50,6 +53,8 @@ class TrcWriter final : public TraceSink {
   bool give_name(const TraceFileInfo& info);
   bool remove_temporary(StrView temporary);
   bool remove_previous_trace();
+  bool same_bytes(StrView a, StrView b);
+  bool commit_identical(const Staged& staged);
 
   std::unique_ptr<Shared> own_shared_;  // the first writer's; the others borrow it
   Shared& shared_;

@@ -76,7 +76,8 @@ TEST_F(DeleteSafety, TraceIsNeverPublishedOverAnother) {
   write("card/00000001.TXT", text_log(1, 1, {kFrame}));
   RunResult result = run({"-d", "-O", "archive", "card/00000001.TXT"});
   EXPECT_EQ(result.status, 8);
-  EXPECT_EQ(result.log, (std::vector<std::string>{"E Trace 00000001.trc exists, not overwritten",
+  EXPECT_EQ(result.log, (std::vector<std::string>{"E Trace 00000001.trc exists, not overwritten: "
+                                                  "remove it, or convert without -d",
                                                   "E Error during end file callback",
                                                   "E Error during conversion of 00000001.TXT"}));
   EXPECT_EQ(read("archive/00000001.trc"), "first card\n");
@@ -86,12 +87,45 @@ TEST_F(DeleteSafety, TraceIsNeverPublishedOverAnother) {
   write("logs/a.txt", text_log(2, 1, {kFrame}));
   result = run({"-d", "logs"});
   EXPECT_EQ(result.status, 8);
-  EXPECT_EQ(result.log, (std::vector<std::string>{"E Trace logs_out/a.trc exists, not overwritten",
+  EXPECT_EQ(result.log, (std::vector<std::string>{"E Trace logs_out/a.trc exists, not overwritten: "
+                                                  "remove it, or convert without -d",
                                                   "E Error during end file callback",
                                                   "E Error during conversion of logs/a.txt"}));
   EXPECT_FALSE(exists("logs/a.TXT"));
   EXPECT_TRUE(exists("logs/a.txt"));
   EXPECT_EQ(read("logs_out/a.trc"), trace_of(text_log(1, 1, {kFrame})));
+}
+
+// A rerun with -d after a run without it finds its own traces: the same bytes count as
+// published, so the inputs go and the traces stay as they were. A trace that differs stays.
+TEST_F(DeleteSafety, RerunFindsItsOwnTracesAndFinishes) {
+  write("logs/a.txt", text_log(1, 1, {kFrame}));
+  write("logs/b.txt", text_log(2, 1, {kFrame}));
+  write("logs/c.txt", text_log(3, 1, {kFrame}));
+  ASSERT_EQ(run({"logs"}).status, 0);
+  const std::string a = read("logs_out/a.trc"), b = read("logs_out/b.trc");
+  write("logs_out/c.trc", "edited by hand\n");
+  RunResult result = run({"--verbosity", "4", "-d", "logs"});
+  EXPECT_EQ(result.status, 8);
+  EXPECT_TRUE(has_line(result.log, "D Kept the identical trace logs_out/a.trc")) << result.raw_err;
+  EXPECT_TRUE(has_line(result.log, "D Kept the identical trace logs_out/b.trc"));
+  EXPECT_TRUE(has_line(result.log, "E Trace logs_out/c.trc exists, not overwritten: remove it, "
+                                   "or convert without -d"));
+  EXPECT_EQ(tree(), (std::vector<std::string>{"logs/", "logs/c.txt", "logs_out/", "logs_out/a.trc",
+                                              "logs_out/b.trc", "logs_out/c.trc"}));
+  EXPECT_EQ(read("logs_out/a.trc"), a);
+  EXPECT_EQ(read("logs_out/b.trc"), b);
+  EXPECT_EQ(read("logs_out/c.trc"), "edited by hand\n");
+
+  // Done as the message says, the run goes through; with many jobs as with one.
+  std::remove(path("logs_out/c.trc").c_str());
+  write("logs/a.txt", text_log(1, 1, {kFrame}));
+  result = run({"-j", "4", "-d", "logs"});
+  EXPECT_EQ(result.status, 0) << result.raw_err;
+  EXPECT_TRUE(result.log.empty()) << result.raw_err;
+  EXPECT_EQ(tree(), (std::vector<std::string>{"logs/", "logs_out/", "logs_out/a.trc",
+                                              "logs_out/b.trc", "logs_out/c.trc"}));
+  EXPECT_EQ(read("logs_out/a.trc"), a);
 }
 
 TEST_F(DeleteSafety, InputReachedThroughALinkIsConvertedButKept) {

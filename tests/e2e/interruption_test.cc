@@ -140,7 +140,7 @@ TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
       if (delete_converted) arguments.insert(arguments.begin(), "-d");
       Started started = start(arguments);
       // Without -d each trace is published as it ends; with -d they wait, hidden, for the
-      // commit that comes before any input goes.
+      // commit that comes before any input goes, and are published when the run stops.
       size_t wanted = late ? 20 : 2;
       interrupt_when(started, SIGINT, [&] {
         size_t done = 0;
@@ -153,6 +153,21 @@ TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
       EXPECT_EQ(result.status, 256 + SIGINT);
       ASSERT_EQ(result.log.size(), 1u);
       EXPECT_EQ(result.log[0].rfind("F Interrupted", 0), 0u) << result.log[0];
+      // Every file before the one the run stopped in is whole at its name, also the traces
+      // that -d still held back for its flush; no input was due for deletion yet.
+      const std::string stopped_in = "F Interrupted: ";
+      if (result.log[0].rfind(stopped_in, 0) == 0) {
+        std::string input = result.log[0].substr(stopped_in.size(), 12);  // "logs/fNN.txt"
+        ASSERT_EQ(inputs.count(input), 1u) << result.log[0];
+        for (const auto& [name, content] : inputs) {
+          if (name >= input) break;
+          std::string trace = "logs_out/" + name.substr(5, 3) + ".trc";
+          EXPECT_TRUE(exists(trace)) << trace << " finished before " << input << " but is gone";
+          if (delete_converted) {
+            EXPECT_TRUE(exists(name)) << name << " was deleted";
+          }
+        }
+      }
       for (const auto& entry : tree()) {
         EXPECT_TRUE(entry == "logs/" || entry == "logs_out/" || inputs.count(entry) != 0 ||
                     reference.count(entry) != 0)

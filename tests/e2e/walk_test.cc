@@ -83,6 +83,21 @@ TEST_F(Walk, FilesAreVisitedInByteOrder) {
   EXPECT_TRUE(exists("logs_out/Z.trc"));
   EXPECT_FALSE(exists("logs_out/a.trc"));
   EXPECT_TRUE(has_line(result.log, "W Repeated input file (0000AB12, 00000005, 00000003)"));
+  EXPECT_TRUE(has_line(result.log, "I Skipped logs/a.txt: it repeats logs/Z.txt"));
+}
+
+TEST_F(Walk, OnlyAFileNamedOnTheCommandLineIsPassedOverAloud) {
+  write("card/CONFIG.INI", example_log(1, 1));
+  write("card/a.txt", example_log(2, 1));
+  RunResult result = run({"card/CONFIG.INI"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.log, std::vector<std::string>{"W Passed over CONFIG.INI: not a txt file"});
+  // In a folder's walk it is one of many files a card holds.
+  result = run({"card"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(result.log.empty()) << result.raw_err;
+  EXPECT_EQ(tree(), (std::vector<std::string>{"card/", "card/CONFIG.INI", "card/a.txt",
+                                              "card_out/", "card_out/a.trc"}));
 }
 
 TEST_F(Walk, MissingInputAndFailedFileGiveNine) {
