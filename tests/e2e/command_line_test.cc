@@ -192,10 +192,11 @@ TEST_F(CommandLine, DebugLinesTellWhatBecameOfEachFile) {
   write("logs/notes.md", "x");
   RunResult result = run({"--verbosity", "4", "-d", "logs"});
   EXPECT_EQ(result.status, 8);
+  const std::string read_a =
+      "D Read logs/a.txt: 1 record, 1 line skipped for timestamps that ran backwards, 0 rollovers";
   for (const char* line :
        {"D Converting logs/a.txt into logs_out/a.trc", "D Wrote 1 frame to logs_out/a.trc",
-        "D Read logs/a.txt: 1 record, 1 line skipped for timestamps that ran backwards, "
-        "0 rollovers",
+        read_a.c_str(),
         "D Dropped line 19 of logs/a.txt: its timestamp runs back 0.123 s",
         "D Removed logs/a.txt: its trace is whole and on disk",
         "D Kept logs/b.txt: it repeats the file before",
