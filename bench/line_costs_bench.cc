@@ -45,17 +45,6 @@ class NullStream final : public ByteStream {
   int64_t write(const void*, uint64_t count) override { return static_cast<int64_t>(count); }
 };
 
-// A folder whose new files swallow what is written to them.
-class NullRoot final : public FolderRoot {
- public:
-  NullRoot() : FolderRoot("/null/") {}
-  std::unique_ptr<ByteStream> create_new(StrView, uint32_t, bool* exists) override {
-    *exists = false;
-    return std::make_unique<NullStream>();
-  }
-  RenameResult rename(StrView, StrView, bool) override { return RenameResult::done; }
-};
-
 constexpr uint64_t frames = 100000;
 
 std::string workload(velmarch_bench::TimeStyle style) {
@@ -106,14 +95,14 @@ void write_records(benchmark::State& state, int32_t version) {
   while (text_log_next(*reader, record)) records.push_back(record);
   text_log_close(reader);
 
-  NullRoot root;
-  auto writer = trc_writer_create(&root, version);
+  NullStream out;
+  auto writer = trc_writer_create(version);
   TraceFileInfo info;
   info.output_path.append(StrView("bench"));
   for (auto _ : state) {
-    writer->new_file(info, false);
+    writer->new_file(info, out, false);
     for (const CanRecord& r : records) writer->frame(r);
-    writer->end_file(info);
+    writer->end_file();
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records.size()));
 }

@@ -27,7 +27,7 @@ Conversion convert(const std::string& content, int32_t version, int64_t buffer_s
   ConversionFlags flags;
   flags.buffer_size = buffer_size;
   flags.delete_converted = true;
-  std::unique_ptr<TrcWriter> writer = trc_writer_create(&out, version);
+  std::unique_ptr<TrcWriter> writer = trc_writer_create(version);
   FUZZ_CHECK(writer);
   std::unique_ptr<ConversionJob> job = job_create(&in, &out, true, &flags, writer.get());
   FUZZ_CHECK(job);

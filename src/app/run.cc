@@ -28,7 +28,7 @@ int tool_main(int argc, char** argv) {
   if (!settings) return out_of_memory();
   int status = EXIT_OK;
   if (!tool_settings_parse(*settings, argc, argv, &status)) return status;
-  writer = trc_writer_create(settings->output_root, tool_settings_trace_version(settings.get()));
+  writer = trc_writer_create(tool_settings_trace_version(settings.get()));
   if (!writer) return out_of_memory();
   job = job_create(settings->input_root.get(), settings->output_root, true, &settings->flags,
                    writer.get());

@@ -1,7 +1,9 @@
 #include "convert/conversion_job.h"
 
+#include <chrono>
 #include <new>
 
+#include "platform/platform.h"
 #include "textlog/text_log_reader.h"
 
 namespace velmarch {
@@ -24,6 +26,10 @@ std::unique_ptr<ConversionJob> job_create(FolderRoot* input_root, FolderRoot* ou
   job->create_folders = create_folders;
   job->flags = flags;
   job->sink = sink;
+  // Runs that write into one folder at the same time pick different hidden names.
+  auto now = std::chrono::system_clock::now().time_since_epoch().count();
+  job->name_seed =
+      static_cast<uint64_t>(now) ^ (static_cast<uint64_t>(platform_process_id()) << 40);
   return job;
 }
 

@@ -18,18 +18,36 @@
 #include "diag/log.h"
 #include "fs/folder_root.h"
 #include "fs/input_set.h"
+#include "fs/staged_file.h"
 
 namespace velmarch {
 
 struct TextLogReader;
 
-/// An input whose output waits for the sink's commit; removed after it, when remove is set
-/// and the input is still the file that was read.
+/// An input whose trace waits, whole and closed under its hidden name, for -d's commit; the
+/// input is removed after it, when remove is set and it is still the file that was read.
 struct PendingInput {
   SmallString input_path;
   FileIdentity identity;  // as the input was opened
   bool remove = false;
   bool failed = false;  // the file failed already and said so; its trace is published anyway
+  std::unique_ptr<StagedFile> trace;
+  /// An earlier run left these very bytes at the trace's name: that file stands for the trace,
+  /// as long as it is still the one compared (existing).
+  bool identical = false;
+  FileIdentity existing;
+};
+
+/// Where one file's output is on its way: made under its hidden name, written, then either
+/// given its name (at once when whole, or in turn), staged for -d's commit, or removed.
+enum class OutputState : uint8_t {
+  none,     // no output was made
+  writing,  // the format writes to it
+  whole,    // closed and whole, its name given in turn
+  named,    // given its name as soon as it was whole, or tried: output_kept tells
+  staged,   // whole and waiting, unpublished, for -d's commit
+  failed,   // not whole, and removed again
+  left,     // not whole, and could not be removed
 };
 
 /// One input file on its way through the conversion: opened and its header read (file_open),
@@ -43,8 +61,13 @@ struct FileTask {
   SmallString input_path;
   SmallString output_path;
   bool reached_through_link = false;
-  TraceSink* sink = nullptr;  // borrowed: where the frames go
+  TraceSink* sink = nullptr;  // borrowed: the format the frames go to
   LogCapture log;
+  std::unique_ptr<StagedFile> output_file;  // the trace, until named or in -d's queue
+  OutputState output_state = OutputState::none;
+  bool output_kept = false;  // it holds frames and was published, or staged for the commit
+  bool output_identical = false;  // staged over a byte-identical trace (see PendingInput)
+  FileIdentity output_existing;
   std::unique_ptr<ByteStream> stream;
   std::unique_ptr<TextLogReader> reader;
   TraceFileInfo info;
@@ -52,7 +75,7 @@ struct FileTask {
   bool failed = false;  // the file fails (8)
   bool convert = false;       // the header was accepted and the file is not a repeat
   bool continuation = false;  // it continues the file before it
-  bool ended = false;         // end_file answered true
+  bool ended = false;         // the output ended cleanly
   bool interrupted = false;   // an interruption stopped its frames
   bool abandoned = false;     // the run stopped before its turn: it never happened
   bool closed = false;        // its input was closed after the conversion...
@@ -83,9 +106,9 @@ struct Turn {
 /// buffer this small stays in the processor's cache, and the file is read through it.
 inline constexpr int64_t FILE_READ_BLOCK = 64 << 10;
 
-/// Converts the inputs of a run through one sink, and with more jobs through sinks made by it.
-/// Borrows the roots, the flags and the sink; owns only what files in flight need and the
-/// identity of the last accepted file.
+/// Converts the inputs of a run into one format, and with more jobs through formats made by its
+/// sink. Borrows the roots, the flags and the sink; owns what files in flight need, the outputs
+/// waiting for -d's commit and the identity of the last accepted file.
 struct ConversionJob {
   FolderRoot* input_root = nullptr;
   FolderRoot* output_root = nullptr;
@@ -97,6 +120,9 @@ struct ConversionJob {
   /// With --delete-converted: the inputs converted since the last commit, in order.
   std::vector<PendingInput> pending;
   int64_t pending_bytes = 0;
+  /// Seeds the hidden names of outputs: different between runs and between the files of one.
+  uint64_t name_seed = 0;
+  std::atomic<uint64_t> outputs_made{0};
   /// Where the job learns that the run is to stop; the platform's interruption by default.
   int (*interruption)() = platform_interruption;
   /// Where the run tells how far it got, for a display; none by default. The walk then counts
@@ -150,8 +176,11 @@ uint8_t file_finish(ConversionJob& job, FileTask& task);
 
 /// Whether the run is to stop. The walk then unwinds without a word; job_run says it once.
 bool job_interrupted(ConversionJob& job);
-/// Has the sink commit the outputs of the pending inputs, then removes those inputs that are
-/// still the files read. Answers the status of the files that failed only now.
+/// With --delete-converted, after a file's output was published in turn: an input whose trace
+/// is staged waits with it for the commit; every other input stays.
+void job_queue_input(ConversionJob& job, FileTask& task, bool converted);
+/// Makes the traces of the pending inputs durable and publishes them, then removes those inputs
+/// that are still the files read. Answers the status of the files that failed only now.
 int job_commit(ConversionJob& job);
 /// Commits once enough inputs wait: many small files share one flush.
 int job_commit_when_due(ConversionJob& job);

@@ -5,6 +5,7 @@
 #include "base/exit_status.h"
 #include "convert/conversion_job.h"
 #include "convert/record_prefetch.h"
+#include "convert/trace_output.h"
 #include "diag/log.h"
 #include "fs/path_value.h"
 #include "textlog/buffered_stream.h"
@@ -145,98 +146,11 @@ void count_finished(ConversionJob& job, const FileTask& task, uint8_t result) {
   }
 }
 
-// With --delete-converted: a converted input whose trace waits for the commit goes after it,
-// unless it was reached through a link; every other input stays.
-void queue_input(ConversionJob& job, StrView input_path, const FileIdentity& opened,
-                 bool trace_waiting, bool converted, bool reached_through_link) {
-  if (converted && !trace_waiting) {
-    DIAG(LOG_WARN, "No frames converted from %.*s, input kept", STR_VIEW_ARG(input_path));
-  }
-  if (!trace_waiting) return;
-  // As rm -r: nothing outside the tree the user named goes.
-  if (converted && reached_through_link) {
-    DIAG(LOG_WARN, "Not removing %.*s: reached through a link", STR_VIEW_ARG(input_path));
-  }
-  job.pending.push_back(PendingInput{SmallString(input_path), opened,
-                                     converted && !reached_through_link, !converted});
-  job.pending_bytes += opened.size;
-}
-
 }  // namespace
 
 bool job_interrupted(ConversionJob& job) {
   if (!job.interrupted && job.interruption() != 0) job.interrupted = true;
   return job.interrupted;
-}
-
-namespace {
-
-// A file counted as converted whose trace could not be published in the end failed after all:
-// the summary counts only what is on disk.
-void count_unpublished(ConversionJob& job, const PendingInput& input) {
-  if (job.progress == nullptr || input.failed) return;
-  job.progress->files_converted.fetch_sub(1, std::memory_order_relaxed);
-  job.progress->files_failed.fetch_add(1, std::memory_order_relaxed);
-}
-
-}  // namespace
-
-int job_commit(ConversionJob& job) {
-  if (job.pending.empty()) return EXIT_OK;
-  std::vector<bool> published = job.sink->commit();
-  int status = EXIT_OK;
-  for (size_t i = 0; i < job.pending.size(); ++i) {
-    const PendingInput& input = job.pending[i];
-    StrView path = input.input_path.view();
-    if (i >= published.size() || !published[i]) {
-      if (!input.failed) DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(path));
-      count_unpublished(job, input);
-      status |= EXIT_FILE_FAILED;
-      continue;
-    }
-    if (!input.remove) continue;
-    if (job_interrupted(job)) {
-      DIAG(LOG_DEBUG, "Kept %.*s: the run was interrupted", STR_VIEW_ARG(path));
-      continue;
-    }
-    // A log still being uploaded, or replaced meanwhile, holds data its trace has not.
-    FileIdentity now;
-    if (folder_root_identify(job.input_root, path, now) != 0 ||
-        !same_file_state(input.identity, now)) {
-      DIAG(LOG_ERROR, "Input changed during conversion, not removed: %.*s", STR_VIEW_ARG(path));
-      DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(path));
-      status |= EXIT_FILE_FAILED;
-      continue;
-    }
-    if (!folder_root_remove(job.input_root, path)) {
-      DIAG_FAILURE(LOG_ERROR, "Could not remove input file after conversion: %.*s",
-                   STR_VIEW_ARG(path));
-    } else {
-      DIAG(LOG_DEBUG, "Removed %.*s: its trace is whole and on disk", STR_VIEW_ARG(path));
-    }
-  }
-  job.pending.clear();
-  job.pending_bytes = 0;
-  return status;
-}
-
-void job_publish_pending(ConversionJob& job) {
-  if (!job.pending.empty()) {
-    std::vector<bool> published = job.sink->commit();
-    for (size_t i = 0; i < job.pending.size(); ++i) {
-      if (i >= published.size() || !published[i]) count_unpublished(job, job.pending[i]);
-    }
-  }
-  job.pending.clear();
-  job.pending_bytes = 0;
-}
-
-int job_commit_when_due(ConversionJob& job) {
-  // One flush for many small files, but not so many that a power cut loses much work.
-  constexpr size_t COMMIT_FILES = 1024;
-  constexpr int64_t COMMIT_BYTES = 256 << 20;
-  if (job.pending.size() < COMMIT_FILES && job.pending_bytes < COMMIT_BYTES) return 0;
-  return job_commit(job);
 }
 
 void file_open(ConversionJob& job, FileTask& task) {
@@ -319,7 +233,7 @@ void file_convert(ConversionJob& job, FileTask& task) {
     DIAG(LOG_ERROR, "Could not create output folder %.*s", STR_VIEW_ARG(folder));
     log_reason(LOG_ERROR, task.output_folder_error);
   } else {
-    ok = task.sink->new_file(task.info, task.continuation);
+    ok = output_open(job, task);
   }
   if (!ok) {
     if (task.output_folder_error == 0) DIAG(LOG_ERROR, "Error on new file");
@@ -327,7 +241,7 @@ void file_convert(ConversionJob& job, FileTask& task) {
     ok = false;
   }
   --job.converting;
-  task.ended = task.sink->end_file(task.info);
+  task.ended = output_end(task);
   task.failed = !ok;
   if (task.reader) {
     task.skipped_lines = task.reader->skipped_lines;
@@ -355,14 +269,12 @@ uint8_t file_finish(ConversionJob& job, FileTask& task) {
     task.log.replay();
   }
   if (task.convert) {
-    bool published = task.sink->publish(task.info);
+    bool published = output_publish(job, task);
     if ((!task.ended || !published) && !after_stop) {
       DIAG(LOG_ERROR, "Error during end file callback");
     }
     if (!task.ended || !published) task.failed = true;
   }
-  // A durable file's trace now waits for the commit, whatever becomes of the file.
-  bool waiting = task.convert && task.info.durable && task.sink->kept();
   task.reader.reset();
 
   uint8_t result = task.failed ? EXIT_FILE_FAILED : EXIT_OK;
@@ -384,10 +296,8 @@ uint8_t file_finish(ConversionJob& job, FileTask& task) {
     job.interruption_reported = true;
   }
   if (job.flags->delete_converted) {
-    if (task.convert) {
-      queue_input(job, input_path, task.opened, waiting, result == EXIT_OK,
-                  task.reached_through_link);
-    }
+    // A durable file's staged trace now waits for the commit, whatever becomes of the file.
+    if (task.convert) job_queue_input(job, task, result == EXIT_OK);
     const char* kept = nullptr;
     if (task.interrupted) {
       kept = "the run was interrupted";

@@ -37,7 +37,7 @@ class DeleteConverted : public ::testing::Test {
   }
 
   int run(const std::vector<std::string>& inputs) {
-    writer = trc_writer_create(&fs, TRC_VERSION_2_1);
+    writer = trc_writer_create(TRC_VERSION_2_1);
     job = job_create(&fs, &fs, true, &flags, writer.get());
     job->interruption = test_interruption;
     return job_run_logged(*job, inputs, log);
@@ -50,7 +50,7 @@ class DeleteConverted : public ::testing::Test {
       std::istringstream words(call);
       std::string out;
       for (std::string word; words >> word;) {
-        SmallString final_path = final_trace_path(word);
+        SmallString final_path = final_path_of(word);
         out += (out.empty() ? "" : " ") +
                (final_path.empty() ? word : "~" + std::string(final_path.view()));
       }
@@ -195,7 +195,7 @@ TEST_F(DeleteConverted, SummaryCountsOnlyWhatIsOnDisk) {
       };
     }
     RunProgress progress;
-    std::unique_ptr<TrcWriter> sink = trc_writer_create(&tree, TRC_VERSION_2_1);
+    std::unique_ptr<TrcWriter> sink = trc_writer_create(TRC_VERSION_2_1);
     std::unique_ptr<ConversionJob> stopping = job_create(&tree, &tree, true, &flags, sink.get());
     stopping->progress = &progress;
     stopping->interruption = interruption_after_looks;

@@ -168,7 +168,7 @@ TEST(FaultMatrix, EveryFaultFailsCleanlyAndKeepsTheInput) {
     fault.inject(fs);
     ConversionFlags flags;
     flags.delete_converted = true;
-    auto writer = trc_writer_create(&fs, fault.version);
+    auto writer = trc_writer_create(fault.version);
     auto job = job_create(&fs, &fs, true, &flags, writer.get());
     ASSERT_TRUE(job);
 

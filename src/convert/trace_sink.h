@@ -2,14 +2,15 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "base/small_string.h"
+#include "base/str_view.h"
+#include "textlog/byte_stream.h"
 #include "textlog/can_record.h"
 
 namespace velmarch {
 
-/// One input file as a sink sees it. Valid only during the call that receives it.
+/// One input file as a format sees it. Valid only during the call that receives it.
 struct TraceFileInfo {
   SmallString input_path;   // relative to the job's input root
   SmallString output_path;  // relative to the job's output root, without extension
@@ -25,46 +26,42 @@ struct TraceFileInfo {
   /// Set before end_file when the input could not be read to its end, or the run was
   /// interrupted: the frames the sink got are only the first part of the file.
   bool input_cut_short = false;
-  /// Set before publish when the run stops: the output goes, whatever it holds, and nothing
-  /// else is touched.
+  /// Set when the run stops: the output goes, whatever it holds, and nothing else is touched.
   bool interrupted = false;
-  /// Another file converted at the same time has an output of the same name: only publish, in
-  /// turn, may give it. Otherwise end_file may give a whole output its name at once.
+  /// Another file converted at the same time has an output of the same name: it is given its
+  /// name only in turn. Otherwise a whole output is given its name as soon as it is closed.
   bool name_shared = false;
 };
 
-/// Receives the frames of one input file at a time: new_file, frames, end_file, then publish.
-/// The base refuses everything, as an output that cannot be written would.
+/// What one trace format does: turns the frames of one input into the bytes of its output.
+/// Where the bytes go, and whether they are ever published, is not its business: the job
+/// stages the output, publishes it, commits it for -d or removes it, the same for every format.
+/// The base refuses everything, as a format that cannot write would.
 ///
-/// Files may be converted side by side, each by a sink of its own from another(). Their frames
-/// and end_file may come on any thread; new_file comes before them, and publish and commit
-/// come on the thread that runs the conversion, one file at a time, in the order the
-/// files were found.
+/// One object handles one file at a time; files converted side by side each get one from
+/// another(). The calls for one file come on one thread: new_file, frame for each record,
+/// end_file.
 class TraceSink {
  public:
   virtual ~TraceSink() = default;
-  /// True when the frame was accepted (also when the sink chose not to write it); false stops
-  /// the frames of this file.
+  /// The ending of the output's name, its dot included: ".trc".
+  virtual StrView extension() const { return {}; }
+  /// Starts an output whose bytes go to out, which stays open until end_file has answered.
+  /// False when the format cannot start (the output is then dropped).
+  virtual bool new_file(const TraceFileInfo& /*info*/, ByteStream& /*out*/,
+                        bool /*continuation*/) {
+    return false;
+  }
+  /// One record; true also when the format chose not to write it. False when it could not be
+  /// written: no more frames of this file come then.
   virtual bool frame(const CanRecord& /*record*/) { return false; }
-  virtual bool new_file(const TraceFileInfo& /*info*/, bool /*continuation*/) { return false; }
-  /// Called once per file, also after new_file failed; true when the output ended cleanly.
-  virtual bool end_file(const TraceFileInfo& /*info*/) { return false; }
-  /// After end_file, in the order the files were found: gives a whole output its name (or, for
-  /// a durable file, keeps it for commit); for a failed one leaves its name as writing in place
-  /// would have. True when that went well.
-  virtual bool publish(const TraceFileInfo& /*info*/) { return true; }
-
-  /// After publish: whether the file's output holds frames and was kept, published at once or,
-  /// for a durable file, waiting for commit.
-  virtual bool kept() const { return false; }
-  /// A sink for another file converted beside this one, into the same outputs; null when this
-  /// sink can take only one file at a time. Sinks made so share what waits for commit, and
-  /// must not outlive the sink they came from.
-  virtual std::unique_ptr<TraceSink> another() { return nullptr; }
-  /// Makes the outputs of durable files kept since the last commit durable and publishes them,
-  /// in the order they were kept, never over anything at their names; answers for each whether
-  /// it is now published and durable. An interrupted run commits too: whole work is kept.
-  virtual std::vector<bool> commit() { return {}; }
+  /// After the last frame: writes what the format ends with, or fills in its header (out can
+  /// seek). Answers the frames the output holds, 0 when it holds none (it is then not kept), or
+  /// -1 when something could not be written (it is then never published).
+  virtual int64_t end_file() { return -1; }
+  /// A format object for another file converted at the same time; null when there can be
+  /// only one.
+  virtual std::unique_ptr<TraceSink> another() const { return nullptr; }
 };
 
 }  // namespace velmarch

@@ -4,7 +4,7 @@
 #include <cerrno>
 
 #include "testing/memory_stream.h"
-#include "trc/trc_writer.h"
+#include "fs/staged_file.h"
 
 namespace velmarch {
 
@@ -27,7 +27,7 @@ std::string without_trailing_separator(std::string path) {
 // The path a fault is named by: a trace's final path for the temporary file it is written
 // under.
 std::string fault_path(const std::string& path) {
-  SmallString final_path = final_trace_path(path);
+  SmallString final_path = final_path_of(path);
   return final_path.empty() ? path : std::string(final_path.view());
 }
 

@@ -7,37 +7,32 @@
 
 namespace velmarch {
 
-/// A sink that writes down every call as a line ("new_file a.txt continuation=0", "frame 123",
-/// "end_file a.txt", "commit") and refuses the calls it is told to. A file counts as
-/// kept when it got frames and refused none; durable ones wait for commit, which publishes them
-/// all.
+/// A format that writes down every call as a line ("new_file a.txt continuation=0",
+/// "frame 123", "end_file a.txt") and refuses the calls it is told to. Its output holds a line
+/// per frame; it counts as whole when it got frames and refused none.
 class RecordingSink final : public TraceSink {
  public:
-  bool frame(const CanRecord& record) override {
-    calls.push_back("frame " + std::to_string(record.id));
-    bool accepted = fail_frame_after < 0 || frames_accepted++ < fail_frame_after;
-    file_frames_ = accepted && file_frames_ >= 0 ? file_frames_ + 1 : -1;  // -1: one was refused
-    return accepted;
-  }
-  bool new_file(const TraceFileInfo& info, bool continuation) override {
-    calls.push_back("new_file " + std::string(info.input_path.view()) +
-                    " continuation=" + (continuation ? "1" : "0"));
+  StrView extension() const override { return ".rec"; }
+  bool new_file(const TraceFileInfo& info, ByteStream& out, bool continuation) override {
+    input_ = std::string(info.input_path.view());
+    calls.push_back("new_file " + input_ + " continuation=" + (continuation ? "1" : "0"));
     logger_ids.emplace_back(info.logger_id.view());
+    out_ = &out;
     file_frames_ = 0;
     return !fail_new_file;
   }
-  bool end_file(const TraceFileInfo& info) override {
-    calls.push_back("end_file " + std::string(info.input_path.view()));
-    kept_ = !fail_end_file && !info.input_cut_short && file_frames_ > 0;
-    if (kept_ && info.durable) ++waiting_;
-    return !fail_end_file;
+  bool frame(const CanRecord& record) override {
+    calls.push_back("frame " + std::to_string(record.id));
+    bool accepted = fail_frame_after < 0 || frames_accepted++ < fail_frame_after;
+    std::string line = "frame " + std::to_string(record.id) + "\n";
+    accepted = accepted && byte_stream_write(*out_, line.data(), line.size()) ==
+                               static_cast<int64_t>(line.size());
+    file_frames_ = accepted && file_frames_ >= 0 ? file_frames_ + 1 : -1;  // -1: one was refused
+    return accepted;
   }
-  bool kept() const override { return kept_; }
-  std::vector<bool> commit() override {
-    calls.push_back("commit");
-    std::vector<bool> published(waiting_, true);
-    waiting_ = 0;
-    return published;
+  int64_t end_file() override {
+    calls.push_back("end_file " + input_);
+    return fail_end_file ? -1 : file_frames_;
   }
 
   std::vector<std::string> calls;
@@ -48,9 +43,9 @@ class RecordingSink final : public TraceSink {
   int frames_accepted = 0;
 
  private:
-  int file_frames_ = 0;
-  bool kept_ = false;
-  size_t waiting_ = 0;
+  std::string input_;
+  ByteStream* out_ = nullptr;
+  int64_t file_frames_ = 0;
 };
 
 }  // namespace velmarch

@@ -1,0 +1,171 @@
+#include "convert/trace_output.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <new>
+
+#include "diag/log.h"
+
+namespace velmarch {
+
+namespace {
+
+// Removes an output that will not be published; false (said) when it stays behind.
+bool remove_output(FileTask& task) {
+  if (task.output_file->remove()) return true;
+  DIAG_FAILURE(LOG_ERROR, "Could not remove CAN file");
+  return false;
+}
+
+// Without -d: the output replaces whatever is at its name.
+bool name_output(FileTask& task) {
+  if (task.output_file->publish(true) != RenameResult::done) {
+    DIAG_FAILURE(LOG_ERROR, "Could not rename CAN file to %s",
+                 task.output_file->final_path().c_str());
+    remove_output(task);
+    return false;
+  }
+  return true;
+}
+
+// With -d the input goes once its trace is published: that trace must never take the place of
+// another, whether from an earlier run or from this one. Byte for byte the same is no other.
+bool stage_output(ConversionJob& job, FileTask& task) {
+  const SmallString& final_path = task.output_file->final_path();
+  bool taken = false;
+  for (const PendingInput& input : job.pending) {
+    taken = taken || input.trace->final_path() == final_path;
+  }
+  FileIdentity existing;
+  int found = folder_root_identify(job.output_root, final_path.view(), existing);
+  // A rerun after a run without -d finds its own trace there: that one will do.
+  bool identical = !taken && found == 0 && existing.regular &&
+                   same_bytes(job.output_root, final_path.view(),
+                              task.output_file->temporary_path().view());
+  if (!identical && (taken || found != ENOENT)) {
+    DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
+         final_path.c_str());
+    remove_output(task);
+    return false;
+  }
+  task.output_identical = identical;
+  task.output_existing = existing;
+  task.output_state = OutputState::staged;
+  return true;
+}
+
+// Written in place, the trace would have replaced what was at its name and then gone: the
+// name ends empty. A folder, or nothing, stays as it is.
+bool remove_previous_trace(ConversionJob& job, StrView final_path) {
+  PathStatus status;
+  if (!folder_root_stat(job.output_root, final_path, &status)) return true;
+  if (!status.is_link && (status.kind == PATH_MISSING || status.kind == PATH_DIRECTORY)) {
+    return true;
+  }
+  if (folder_root_remove(job.output_root, final_path)) return true;
+  DIAG_FAILURE(LOG_ERROR, "Could not remove CAN file");
+  return false;
+}
+
+}  // namespace
+
+bool same_bytes(FolderRoot* root, StrView a, StrView b) {
+  std::unique_ptr<ByteStream> first = folder_root_open(root, a, OPEN_READ);
+  std::unique_ptr<ByteStream> second = folder_root_open(root, b, OPEN_READ);
+  if (!first || !second) return false;
+  constexpr size_t BLOCK = 64 << 10;
+  std::unique_ptr<char[]> blocks(new (std::nothrow) char[2 * BLOCK]);
+  if (!blocks) return false;
+  for (;;) {
+    int64_t got = byte_stream_read(*first, blocks.get(), BLOCK);
+    int64_t other = byte_stream_read(*second, blocks.get() + BLOCK, BLOCK);
+    if (got < 0 || got != other) return false;
+    if (got == 0) return true;
+    if (std::memcmp(blocks.get(), blocks.get() + BLOCK, static_cast<size_t>(got)) != 0) {
+      return false;
+    }
+  }
+}
+
+bool output_open(ConversionJob& job, FileTask& task) {
+  SmallString path(task.output_path.view());
+  path.append(task.sink->extension());
+  uint64_t random = job.name_seed ^ (job.outputs_made.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
+  task.output_file =
+      StagedFile::create(job.output_root, path.view(), task.info.permissions, random);
+  if (!task.output_file) {
+    DIAG_FAILURE(LOG_ERROR, "Could not open output file for CAN: %s", path.c_str());
+    return false;
+  }
+  if (!task.sink->new_file(task.info, task.output_file->stream(), task.continuation)) {
+    task.output_file->close();
+    remove_output(task);
+    task.output_file.reset();
+    return false;
+  }
+  task.output_state = OutputState::writing;
+  DIAG(LOG_DEBUG, "Converting %s into %s", task.info.input_path.c_str(), path.c_str());
+  return true;
+}
+
+bool output_end(FileTask& task) {
+  task.output_kept = false;
+  // Nothing of ours is on disk when the output could not be made.
+  if (task.output_state != OutputState::writing) return true;
+  int64_t frames = task.sink->end_file();
+  bool result = true;
+  if (!task.output_file->close()) {
+    DIAG_FAILURE(LOG_ERROR, "Could not close CAN file");
+    result = false;
+  }
+  const TraceFileInfo& info = task.info;
+  // An output cut short by a failed write or close, or by an input that could not be read to
+  // its end, could pass for a whole one: it is never published. The input is kept, so nothing
+  // is lost.
+  bool whole = result && frames > 0 && !info.input_cut_short;
+  if (whole) {
+    DIAG(LOG_DEBUG, "Wrote %" PRId64 " frame%s to %s", frames, frames == 1 ? "" : "s",
+         task.output_file->final_path().c_str());
+  }
+  // No other file in flight wants this name: it is given now, on this thread, rather than in
+  // turn. A durable file's trace waits for the commit whatever.
+  if (whole && !info.durable && !info.name_shared) {
+    task.output_state = OutputState::named;
+    task.output_kept = name_output(task);
+    return task.output_kept;
+  }
+  if (whole) {
+    task.output_state = OutputState::whole;
+    return result;
+  }
+  if (!remove_output(task)) {
+    task.output_state = OutputState::left;
+    return false;
+  }
+  task.output_state = OutputState::failed;
+  return result;
+}
+
+bool output_publish(ConversionJob& job, FileTask& task) {
+  const TraceFileInfo& info = task.info;
+  switch (task.output_state) {
+    case OutputState::named:
+      return task.output_kept;
+    case OutputState::whole:
+      // The run stops: what was not published by now never is.
+      if (info.interrupted) return remove_output(task);
+      task.output_kept = info.durable ? stage_output(job, task) : name_output(task);
+      if (task.output_kept && !info.durable) task.output_state = OutputState::named;
+      return task.output_kept;
+    case OutputState::failed:
+      // A durable file's input stays, and so does what is at its name; an interrupted run
+      // changes nothing more.
+      if (info.durable || info.interrupted) return true;
+      return remove_previous_trace(job, task.output_file->final_path().view());
+    default:
+      return true;
+  }
+}
+
+}  // namespace velmarch

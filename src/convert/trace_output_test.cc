@@ -1,0 +1,180 @@
+// One file's output through the steps the job takes it: made hidden, written, then named,
+// staged for -d's commit or removed, whatever the format.
+
+#include "convert/trace_output.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testing/memory_folder_root.h"
+#include "testing/test_data.h"
+#include "trc/trc_writer.h"
+
+namespace velmarch {
+namespace {
+
+CanRecord frame_of(double timestamp, uint32_t id, bool extended, bool tx,
+                   std::vector<unsigned char> data) {
+  CanRecord record;
+  record.timestamp = timestamp;
+  record.bus = 1;
+  record.id = id;
+  record.kind = CAN_RECORD_FRAME;
+  record.extended = extended ? 1 : 0;
+  record.tx = tx ? 1 : 0;
+  record.data.append(data.data(), static_cast<int64_t>(data.size()));
+  record.length = static_cast<uint8_t>(data.size());
+  return record;
+}
+
+std::vector<CanRecord> worked_example() {
+  const double t0 = 1729163153.123;
+  return {frame_of(t0, 0x123, false, false, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}),
+          frame_of(t0 + 0.012, 0x18FF1234, true, true, {0x01, 0x02, 0x03}),
+          frame_of(t0 + 1.512, 0x7FF, false, false, {})};
+}
+
+class TraceOutput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writer = trc_writer_create(TRC_VERSION_1_1);
+    job = job_create(&root, &root, true, &flags, writer.get());
+  }
+
+  // Takes one file through the output's steps as the job does; answers whether it ended and
+  // was published cleanly, and leaves the log in log_.
+  bool convert(FileTask& task, const std::vector<CanRecord>& frames) {
+    testing::internal::CaptureStderr();
+    bool ok = output_open(*job, task);
+    for (const auto& record : frames) {
+      if (!ok || !task.sink->frame(record)) break;
+    }
+    bool ended = output_end(task);
+    bool published = output_publish(*job, task);
+    log_ = testing::internal::GetCapturedStderr();
+    return ended && published;
+  }
+  std::unique_ptr<FileTask> task_for(const std::string& output, bool durable = false) {
+    auto task = std::make_unique<FileTask>(output + ".txt", output, false);
+    task->info.input_path = task->input_path;
+    task->info.output_path = task->output_path;
+    task->info.durable = durable;
+    task->sink = writer.get();
+    return task;
+  }
+  bool logged(const std::string& text) const { return log_.find(text) != std::string::npos; }
+
+  MemoryFolderRoot root;
+  ConversionFlags flags;
+  std::unique_ptr<TrcWriter> writer;
+  std::unique_ptr<ConversionJob> job;
+  std::string log_;
+};
+
+TEST_F(TraceOutput, WholeTraceReplacesWhatIsAtItsName) {
+  root.add_file("run.trc", "old content that is longer than the new one, by far, really\n");
+  auto task = task_for("run");
+  EXPECT_TRUE(convert(*task, worked_example()));
+  EXPECT_EQ(task->output_state, OutputState::named);
+  EXPECT_EQ(root.file("run.trc"), read_test_data("example_v1_1.trc"));
+  EXPECT_EQ(root.files(), std::vector<std::string>{"run.trc"});
+}
+
+TEST_F(TraceOutput, OutputWithoutFramesIsRemoved) {
+  auto task = task_for("empty");
+  EXPECT_TRUE(convert(*task, {}));
+  EXPECT_FALSE(task->output_kept);
+  EXPECT_TRUE(root.files().empty());  // its temporary file went too
+}
+
+// The trace waits, hidden and whole, for the commit that gives it its name.
+TEST_F(TraceOutput, DurableTraceIsStagedUnderItsHiddenName) {
+  auto task = task_for("run", true);
+  EXPECT_TRUE(convert(*task, worked_example()));
+  EXPECT_EQ(task->output_state, OutputState::staged);
+  EXPECT_FALSE(root.has_file("run.trc"));
+  ASSERT_EQ(root.files().size(), 1u);
+  EXPECT_EQ(final_path_of(root.files()[0]).view(), "run.trc");
+  job_queue_input(*job, *task, false);  // an input kept: the trace is published all the same
+  ASSERT_EQ(job->pending.size(), 1u);
+  EXPECT_EQ(job_commit(*job), 0);
+  EXPECT_EQ(root.file("run.trc"), read_test_data("example_v1_1.trc"));
+  EXPECT_EQ(root.files(), std::vector<std::string>{"run.trc"});
+}
+
+// Written in place, a failed trace used to leave its name empty; it still does, unless its
+// input is to be deleted: then whatever is there stays.
+TEST_F(TraceOutput, FailedTraceLeavesItsNameAsBeforeOnlyWhenDurable) {
+  for (bool durable : {false, true}) {
+    root.add_file("x.trc", "an older trace\n");
+    root.write_budget["x.trc"] = 10;
+    auto task = task_for("x", durable);
+    EXPECT_TRUE(convert(*task, worked_example()));
+    EXPECT_TRUE(logged(" E Could not write CAN header\n"));
+    EXPECT_EQ(root.has_file("x.trc"), durable);
+    EXPECT_EQ(root.files().size(), durable ? 1u : 0u);  // no temporary file left
+  }
+}
+
+TEST_F(TraceOutput, FailuresAreToldAndLeaveNothingBehind) {
+  struct Case {
+    const char* name;
+    std::function<void(MemoryFolderRoot&)> fault;
+    std::string message;
+    bool ended;
+  } cases[] = {
+      {"cannot take its name", [](MemoryFolderRoot& fs) { fs.fail_rename.insert("x.trc"); },
+       " E Could not rename CAN file to x.trc\n", false},
+      {"cut short", [](MemoryFolderRoot& fs) { fs.write_budget["x.trc"] = 100; },
+       " E Could not write CAN data\n", true},  // the frame already said the file failed
+      {"cannot be closed", [](MemoryFolderRoot& fs) { fs.fail_close.insert("x.trc"); },
+       " E Could not close CAN file\n", false},
+      {"cut short and cannot be removed",
+       [](MemoryFolderRoot& fs) {
+         fs.write_budget["x.trc"] = 100;
+         fs.fail_remove.insert("x.trc");
+       },
+       " E Could not remove CAN file\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    root = MemoryFolderRoot();
+    c.fault(root);
+    auto task = task_for("x");
+    EXPECT_EQ(convert(*task, worked_example()), c.ended);
+    EXPECT_TRUE(logged(c.message)) << log_;
+    EXPECT_FALSE(root.has_file("x.trc"));
+    bool left = !root.fail_remove.empty();
+    EXPECT_EQ(root.files().size(), left ? 1u : 0u) << "left behind under its hidden name";
+  }
+}
+
+TEST_F(TraceOutput, OpenFailureTouchesNothingOnDisk) {
+  root.add_file("locked.trc", "somebody else's file");
+  root.fail_open.insert("locked.trc");
+  auto task = task_for("locked");
+  EXPECT_TRUE(convert(*task, worked_example()));  // nothing to end or publish
+  EXPECT_TRUE(logged(" E Could not open output file for CAN: locked.trc\n"));
+  EXPECT_EQ(task->output_state, OutputState::none);
+  EXPECT_TRUE(root.files_removed.empty());
+  EXPECT_EQ(root.file("locked.trc"), "somebody else's file");
+}
+
+TEST_F(TraceOutput, InterruptedWholeTraceGoesInTurn) {
+  auto task = task_for("x");
+  task->info.name_shared = true;  // so that it waits for its turn
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(output_open(*job, *task));
+  for (const auto& record : worked_example()) ASSERT_TRUE(task->sink->frame(record));
+  ASSERT_TRUE(output_end(*task));
+  EXPECT_EQ(task->output_state, OutputState::whole);
+  task->info.interrupted = true;
+  EXPECT_TRUE(output_publish(*job, *task));
+  testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(root.files().empty());
+}
+
+}  // namespace
+}  // namespace velmarch
