@@ -15,7 +15,7 @@ _velmarch() {
 
   case $prev in
     -f | --trace-format)
-      COMPREPLY=($(compgen -W "version1 version2" -- "$cur"))
+      COMPREPLY=($(compgen -W "version1 version2 version2r asc blf candump pcapng" -- "$cur"))
       return
       ;;
     -O | --output-directory)

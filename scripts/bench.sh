@@ -2,7 +2,8 @@
 # Converts generated workloads with the built binary and prints median wall time, frames/s or
 # files/s, MB/s (input text), peak resident memory and median user and system CPU time: a
 # card-like tree of 64 files of 50,000 frames and a tree of 10,000 small files, each with one
-# job and the default, then single files. Needs build/ (scripts/setup.sh) and GNU time.
+# job and the default, then single files, and every trace format on the 1 M-frame log. Needs
+# build/ (scripts/setup.sh) and GNU time.
 #   scripts/bench.sh [--quick] [--runs N] [--peers]
 #     --quick  1 M frames only, no 10 M; trees of 16 large and 1,000 small files instead of 64
 #              and 10,000
@@ -135,6 +136,17 @@ for frames in "${sizes[@]}"; do
         fi
       done
     done
+    # Every format on the 1 M-frame log, against TRC 2.1's time.
+    if [ "$frames" = 1000000 ] && [ "$style" = clock ]; then
+      read -r base u sys rss < <(measure "$velmarch" -O @OUT@ "$input")
+      clean_runs
+      for format in version2 version1 version2r asc blf candump pcapng; do
+        read -r t u sys rss < <(measure "$velmarch" -O @OUT@ --trace-format "$format" "$input")
+        clean_runs
+        report "1M clock -f $format" "$frames" "$bytes" "$t" "$u" "$sys" "$rss"
+        awk -v b="$base" -v t="$t" 'BEGIN { printf "%34s %.2fx the frames/s of version2\n", "", b / t }'
+      done
+    fi
     if ((peers)) && [ "$frames" = 1000000 ] && [ "$style" = clock ]; then
       "$root/bench/peers.sh" "$input" "$work" "$runs"
     fi

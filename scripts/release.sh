@@ -25,6 +25,7 @@ rm -rf "$stage" && mkdir -p "$stage"
 cp README.md LICENSE "$stage/"
 x86_64-w64-mingw32-strip -o "$stage/velmarch.exe" build-win/velmarch.exe
 argtable2=$(scripts/fetch-argtable2.sh build-win/third_party)
+libdeflate=$(scripts/fetch-debian-source.sh libdeflate build-win/third_party)
 {
   cat <<NOTICE
 velmarch $version for 64-bit Windows
@@ -41,6 +42,15 @@ ARGTABLE2_SOURCE_DIR pointing at your own copy of argtable2. The licence's text 
 
 NOTICE
   cat "$argtable2/../COPYING"
+  cat <<NOTICE
+
+== libdeflate 1.14: the MIT licence ==
+
+velmarch.exe compresses BLF traces with libdeflate, built unchanged from Debian's source archive
+libdeflate_1.14.orig.tar.gz. Its notice follows.
+
+NOTICE
+  cat "$libdeflate/COPYING"
   cat <<NOTICE
 
 == stb_sprintf: public domain, or the MIT licence ==

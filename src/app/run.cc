@@ -4,7 +4,7 @@
 #include "convert/conversion_job.h"
 #include "diag/log.h"
 #include "platform/platform.h"
-#include "trc/trc_writer.h"
+#include "app/trace_format_option.h"
 
 namespace velmarch {
 
@@ -23,12 +23,12 @@ int tool_main(int argc, char** argv) {
   // theirs when they go, so this order is safe.
   RunProgress progress;
   std::unique_ptr<ConversionJob> job;
-  std::unique_ptr<TrcWriter> writer;
+  std::unique_ptr<TraceSink> writer;
   std::unique_ptr<ToolSettings> settings = tool_settings_create();
   if (!settings) return out_of_memory();
   int status = EXIT_OK;
   if (!tool_settings_parse(*settings, argc, argv, &status)) return status;
-  writer = trc_writer_create(tool_settings_trace_version(settings.get()));
+  writer = trace_format_create(tool_settings_trace_version(settings.get()));
   if (!writer) return out_of_memory();
   job = job_create(settings->input_root.get(), settings->output_root, true, &settings->flags,
                    writer.get());

@@ -44,7 +44,7 @@ struct ToolSettings {
   /// Either input_root itself or separate_output_root.
   FolderRoot* output_root = nullptr;
   std::unique_ptr<FolderRoot> separate_output_root;
-  int32_t trace_version = 0;  // 1 or 2 once the command line is parsed
+  int32_t trace_version = 0;  // a TraceFormatId once the command line is parsed
 };
 
 /// A record with every default and the program's hooks; null when memory runs out.

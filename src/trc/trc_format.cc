@@ -218,23 +218,24 @@ const char* trc21_type(const CanRecord& record) {
   return record.rtr == 1 ? "RR" : "DT";
 }
 
-}  // namespace
-
+// The reserved column, where the version has it, is a "-" after the direction.
 //       1         0.000 DT 1     0123 Rx 8    11 22 33 44 55 66 77 88
-void trc21_append_record_plain(SmallString& line, int64_t number, double offset_ms,
-                               const CanRecord& record) {
+//       1         0.000 DT 1     0123 Rx - 8    11 22 33 44 55 66 77 88
+void trc21_plain(SmallString& line, int64_t number, double offset_ms, const CanRecord& record,
+                 bool reserved) {
   small_string_format_append(line,
-                             record.extended == 1 ? "%7lld %13.3f %s %d %08X %s %d"
-                                                  : "%7lld %13.3f %s %d     %04X %s %d",
+                             record.extended == 1 ? "%7lld %13.3f %s %d %08X %s %s%d"
+                                                  : "%7lld %13.3f %s %d     %04X %s %s%d",
                              static_cast<long long>(number), offset_ms, trc21_type(record),
-                             record.bus, record.id, direction(record), record.length);
+                             record.bus, record.id, direction(record), reserved ? "- " : "",
+                             record.length);
   line.append(StrView(record.length < 10 ? "    " : "   "));
   if (record.rtr == 0) append_data(line, record);
   line.append("\n", 1);
 }
 
-void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
-                         const CanRecord& record) {
+template <bool Reserved>
+void trc21_by_hand(SmallString& line, int64_t number, double offset_ms, const CanRecord& record) {
   char* text = room_by_hand(line, number, record);
   char* out = nullptr;
   if (text != nullptr) {
@@ -243,7 +244,7 @@ void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
     out = put_fixed<3>(out, offset_ms, 13);
   }
   if (out == nullptr) {
-    trc21_append_record_plain(line, number, offset_ms, record);
+    trc21_plain(line, number, offset_ms, record, Reserved);
     return;
   }
   *out++ = ' ';
@@ -255,11 +256,34 @@ void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
   *out++ = ' ';
   out = put_two(out, direction(record));
   *out++ = ' ';
+  if constexpr (Reserved) out = put_text(out, "- ");
   out = put_decimal(out, record.length, 1);
   out = record.length < 10 ? put_text(out, "    ") : put_text(out, "   ");
   if (record.rtr == 0) out = put_data(out, record);
   *out++ = '\n';
   line.extend(out - text);
+}
+
+}  // namespace
+
+void trc21_append_record_plain(SmallString& line, int64_t number, double offset_ms,
+                               const CanRecord& record) {
+  trc21_plain(line, number, offset_ms, record, false);
+}
+
+void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
+                         const CanRecord& record) {
+  trc21_by_hand<false>(line, number, offset_ms, record);
+}
+
+void trc21r_append_record_plain(SmallString& line, int64_t number, double offset_ms,
+                                const CanRecord& record) {
+  trc21_plain(line, number, offset_ms, record, true);
+}
+
+void trc21r_append_record(SmallString& line, int64_t number, double offset_ms,
+                          const CanRecord& record) {
+  trc21_by_hand<true>(line, number, offset_ms, record);
 }
 
 // The two versions differ in more than their layout, and the rows keep each difference as it
@@ -269,11 +293,14 @@ void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
 // - a remote frame: 1.1 shows "RTR" in place of the data for any non-zero rtr, 2.1 types the
 //   line "RR" only for rtr 1 (and drops the data for any non-zero rtr);
 // - CAN FD frames: 1.1 cannot hold them and skips them without a message number.
+// 2.1 with the reserved column is 2.1 in all of these.
 constexpr TrcVersion versions[] = {
     {TRC_VERSION_1_1, ";$FILEVERSION=1.1\n", nullptr, trc11_append_record, true,
      "Could not write CAN data"},
     {TRC_VERSION_2_1, ";$FILEVERSION=2.1\n", ";$COLUMNS=N,O,T,B,I,d,L,D\n", trc21_append_record,
      false, nullptr},
+    {TRC_VERSION_2_1_RESERVED, ";$FILEVERSION=2.1\n", ";$COLUMNS=N,O,T,B,I,d,R,L,D\n",
+     trc21r_append_record, false, nullptr},
 };
 
 const TrcVersion* trc_version(int32_t number) {

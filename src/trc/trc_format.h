@@ -9,6 +9,9 @@ namespace velmarch {
 
 inline constexpr int32_t TRC_VERSION_1_1 = 1;
 inline constexpr int32_t TRC_VERSION_2_1 = 2;
+/// 2.1 with the reserved column R ("-") after the direction, which python-can 4.1's reader
+/// and cantools need.
+inline constexpr int32_t TRC_VERSION_2_1_RESERVED = 3;
 
 /// Appends the record line of one version (line feed included) for a message number and a
 /// time offset in milliseconds.
@@ -17,7 +20,7 @@ using RecordFormatter = void (*)(SmallString& line, int64_t number, double offse
 
 /// What sets one TRC file version apart: the text its files begin with and how it writes a frame.
 struct TrcVersion {
-  int32_t number;            // TRC_VERSION_1_1 or TRC_VERSION_2_1
+  int32_t number;            // TRC_VERSION_1_1, TRC_VERSION_2_1 or TRC_VERSION_2_1_RESERVED
   const char* version_line;  // ";$FILEVERSION=..." and its line feed
   const char* columns_line;  // ";$COLUMNS=..." and its line feed; null when the version has none
   RecordFormatter append_record;
@@ -25,7 +28,8 @@ struct TrcVersion {
   const char* write_error;   // logged when a record line does not go out whole; null for none
 };
 
-/// The description of a version; null for any number but TRC_VERSION_1_1 and TRC_VERSION_2_1.
+/// The description of a version; null for any number but TRC_VERSION_1_1, TRC_VERSION_2_1 and
+/// TRC_VERSION_2_1_RESERVED.
 const TrcVersion* trc_version(int32_t number);
 
 /// Appends a file's header lines: version, start time and, where the version has it, columns.
@@ -41,6 +45,10 @@ void trc21_append_record_plain(SmallString& line, int64_t number, double offset_
                                const CanRecord& record);
 void trc21_append_record(SmallString& line, int64_t number, double offset_ms,
                          const CanRecord& record);
+void trc21r_append_record_plain(SmallString& line, int64_t number, double offset_ms,
+                                const CanRecord& record);
+void trc21r_append_record(SmallString& line, int64_t number, double offset_ms,
+                          const CanRecord& record);
 
 /// Writes value as "%<width>.<decimals>f" does, for 1 to 3 decimals, and answers the length;
 /// answers 0 and leaves the rounding to the C formatter when the value is negative, not

@@ -35,7 +35,7 @@ class TrcWriter final : public TraceSink {
   SmallString line_;  // reused for every line
 };
 
-/// Null for any version but TRC_VERSION_1_1 and TRC_VERSION_2_1, or when memory runs out.
+/// Null for a version trc_version does not know, or when memory runs out.
 std::unique_ptr<TrcWriter> trc_writer_create(int32_t version);
 
 }  // namespace velmarch

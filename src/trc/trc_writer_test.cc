@@ -59,9 +59,10 @@ TEST_F(TrcWriterTest, WorkedExamplesComeOutByteForByte) {
   EXPECT_EQ(make(TRC_VERSION_2_1)->extension(), ".trc");
 }
 
-TEST_F(TrcWriterTest, OnlyVersionsOneAndTwoExist) {
+TEST_F(TrcWriterTest, OnlyTheKnownVersionsExist) {
   EXPECT_FALSE(make(0));
-  EXPECT_FALSE(make(3));
+  EXPECT_FALSE(make(4));
+  EXPECT_TRUE(make(TRC_VERSION_2_1_RESERVED));
   EXPECT_TRUE(make(TRC_VERSION_2_1));
 }
 

@@ -31,10 +31,12 @@ expect() {
   fi
 }
 
-expect "velmarch --trace-format = " "version1 version2"   # "=" splits words (the default)
-expect "velmarch --trace-format = version2" "version2"
-expect "velmarch --trace-format=v" "version1 version2"     # "=" does not split words
-expect "velmarch -f ver" "version1 version2"
+all_formats="asc blf candump pcapng version1 version2 version2r"  # as compgen sorts them
+expect "velmarch --trace-format = " "$all_formats"   # "=" splits words (the default)
+expect "velmarch --trace-format = version2" "version2 version2r"
+expect "velmarch --trace-format=v" "version1 version2 version2r"  # "=" does not split words
+expect "velmarch -f ver" "version1 version2 version2r"
+expect "velmarch -f c" "candump"
 expect "velmarch --verb" "--verbosity="
 expect "velmarch --del" "--delete-converted"
 expect "velmarch --verbosity = " "0 1 2 3 4 5"

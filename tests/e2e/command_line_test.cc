@@ -90,7 +90,8 @@ TEST_F(CommandLine, BadOrMissingValuesSayWhyOnStandardErrorOnly) {
       {{"-d", "-d", "in/a.txt"}, "F Option --delete-converted given more than once"},
       {{"-d"}, "F No input file or folder given"},
       {{"-f", "version3", "in/a.txt"},
-       "F Invalid value \"version3\" for --trace-format: expected {version1,version2}"},
+       "F Invalid value \"version3\" for --trace-format: expected "
+       "{version1,version2,version2r,asc,blf,candump,pcapng}"},
       {{"-b", "99999999999", "in/a.txt"}, "F Value \"99999999999\" for --buffer is too large"},
   };
   for (const auto& c : printed) {
@@ -110,7 +111,8 @@ TEST_F(CommandLine, PrintedErrorsEndWith134) {
       {{"-d", "-d", "in/a.txt"}, "velmarch: extraneous option -d|--delete-converted\n"},
       {{"-O", "in", "-O", "in", "in/a.txt"}, "velmarch: excess option -O|--output-directory=in\n"},
       {{"-f", "version3", "in/a.txt"},
-       "velmarch: invalid value \"version3\" to option -f|--trace-format={version1,version2}\n"},
+       "velmarch: invalid value \"version3\" to option "
+       "-f|--trace-format={version1,version2,version2r,asc,blf,candump,pcapng}\n"},
       {{"-d"}, "velmarch: missing option file(s)/folder(s)\n"},
       {{"--bogus", "in/a.txt"}, "velmarch: invalid option \"--bogus\"\n"},
   };

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "e2e_harness.h"
+#include "every_format.h"
 
 namespace e2e {
 namespace {
@@ -96,38 +97,6 @@ TEST_F(DeleteSafety, TraceIsNeverPublishedOverAnother) {
   EXPECT_EQ(read("logs_out/a.trc"), trace_of(text_log(1, 1, {kFrame})));
 }
 
-// A rerun with -d after a run without it finds its own traces: the same bytes count as
-// published, so the inputs go and the traces stay as they were. A trace that differs stays.
-TEST_F(DeleteSafety, RerunFindsItsOwnTracesAndFinishes) {
-  write("logs/a.txt", text_log(1, 1, {kFrame}));
-  write("logs/b.txt", text_log(2, 1, {kFrame}));
-  write("logs/c.txt", text_log(3, 1, {kFrame}));
-  ASSERT_EQ(run({"logs"}).status, 0);
-  const std::string a = read("logs_out/a.trc"), b = read("logs_out/b.trc");
-  write("logs_out/c.trc", "edited by hand\n");
-  RunResult result = run({"--verbosity", "4", "-d", "logs"});
-  EXPECT_EQ(result.status, 8);
-  EXPECT_TRUE(has_line(result.log, "D Kept the identical trace logs_out/a.trc")) << result.raw_err;
-  EXPECT_TRUE(has_line(result.log, "D Kept the identical trace logs_out/b.trc"));
-  EXPECT_TRUE(has_line(result.log, "E Trace logs_out/c.trc exists, not overwritten: remove it, "
-                                   "or convert without -d"));
-  EXPECT_EQ(tree(), (std::vector<std::string>{"logs/", "logs/c.txt", "logs_out/", "logs_out/a.trc",
-                                              "logs_out/b.trc", "logs_out/c.trc"}));
-  EXPECT_EQ(read("logs_out/a.trc"), a);
-  EXPECT_EQ(read("logs_out/b.trc"), b);
-  EXPECT_EQ(read("logs_out/c.trc"), "edited by hand\n");
-
-  // Done as the message says, the run goes through; with many jobs as with one.
-  std::remove(path("logs_out/c.trc").c_str());
-  write("logs/a.txt", text_log(1, 1, {kFrame}));
-  result = run({"-j", "4", "-d", "logs"});
-  EXPECT_EQ(result.status, 0) << result.raw_err;
-  EXPECT_TRUE(result.log.empty()) << result.raw_err;
-  EXPECT_EQ(tree(), (std::vector<std::string>{"logs/", "logs_out/", "logs_out/a.trc",
-                                              "logs_out/b.trc", "logs_out/c.trc"}));
-  EXPECT_EQ(read("logs_out/a.trc"), a);
-}
-
 TEST_F(DeleteSafety, InputReachedThroughALinkIsConvertedButKept) {
   if (under_wine()) GTEST_SKIP() << "Windows here has no symbolic links";
   write("elsewhere/x.txt", text_log(1, 1, {kFrame}));
@@ -176,17 +145,6 @@ TEST_F(DeleteSafety, InputThatGrowsOrIsReplacedMeanwhileIsKept) {
   });
   EXPECT_EQ(result.status, 8);
   EXPECT_EQ(read("logs/a.txt"), "a newer upload\n");
-}
-
-TEST_F(DeleteSafety, TraceTakesTheInputsPermissions) {
-  if (under_wine()) GTEST_SKIP() << "POSIX permissions";
-  for (mode_t mode : {0600, 0640, 0644}) {
-    write("a.txt", text_log(1, 1, {kFrame}));
-    chmod(path("a.txt").c_str(), mode);
-    RunResult result = run({"a.txt"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(mode_of(path("a.trc")) & 0777, mode);
-  }
 }
 
 TEST_F(DeleteSafety, LinkAtTheTraceNameIsReplacedNotFollowed) {
@@ -241,6 +199,65 @@ TEST_F(DeleteSafety, TraceIsDurableBeforeItsInputGoes) {
   EXPECT_FALSE(exists("logs/a.txt"));
   EXPECT_FALSE(exists("logs/b.txt"));
 }
+
+class DeleteSafetyOfFormat : public DeleteSafety,
+                                public ::testing::WithParamInterface<TraceFormatCase> {
+ protected:
+  std::vector<std::string> with_format(std::vector<std::string> arguments) const {
+    arguments.insert(arguments.begin(), {"-f", GetParam().name});
+    return arguments;
+  }
+  std::string trace(const std::string& name) const { return name + GetParam().extension; }
+};
+
+TEST_P(DeleteSafetyOfFormat, TraceTakesTheInputsPermissions) {
+  if (under_wine()) GTEST_SKIP() << "POSIX permissions";
+  for (mode_t mode : {0600, 0640, 0644}) {
+    write("a.txt", text_log(1, 1, {kFrame}));
+    chmod(path("a.txt").c_str(), mode);
+    RunResult result = run(with_format({"a.txt"}));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(mode_of(path(trace("a"))) & 0777, mode);
+  }
+}
+
+// A rerun with -d after a run without it finds its own traces: the same bytes count as
+// published, so the inputs go and the traces stay as they were. A trace that differs stays.
+TEST_P(DeleteSafetyOfFormat, RerunFindsItsOwnTracesAndFinishes) {
+  write("logs/a.txt", text_log(1, 1, {kFrame}));
+  write("logs/b.txt", text_log(2, 1, {kFrame}));
+  write("logs/c.txt", text_log(3, 1, {kFrame}));
+  ASSERT_EQ(run(with_format({"logs"})).status, 0);
+  const std::string a = read(trace("logs_out/a")), b = read(trace("logs_out/b"));
+  write(trace("logs_out/c"), "edited by hand\n");
+  RunResult result = run(with_format({"--verbosity", "4", "-d", "logs"}));
+  EXPECT_EQ(result.status, 8);
+  EXPECT_TRUE(has_line(result.log, "D Kept the identical trace " + trace("logs_out/a")))
+      << result.raw_err;
+  EXPECT_TRUE(has_line(result.log, "D Kept the identical trace " + trace("logs_out/b")));
+  EXPECT_TRUE(has_line(result.log, "E Trace " + trace("logs_out/c") +
+                                       " exists, not overwritten: remove it, or convert "
+                                       "without -d"));
+  EXPECT_EQ(tree(), (std::vector<std::string>{"logs/", "logs/c.txt", "logs_out/",
+                                              trace("logs_out/a"), trace("logs_out/b"),
+                                              trace("logs_out/c")}));
+  EXPECT_EQ(read(trace("logs_out/a")), a);
+  EXPECT_EQ(read(trace("logs_out/b")), b);
+  EXPECT_EQ(read(trace("logs_out/c")), "edited by hand\n");
+
+  // Done as the message says, the run goes through; with many jobs as with one.
+  std::remove(path(trace("logs_out/c")).c_str());
+  write("logs/a.txt", text_log(1, 1, {kFrame}));
+  result = run(with_format({"-j", "4", "-d", "logs"}));
+  EXPECT_EQ(result.status, 0) << result.raw_err;
+  EXPECT_TRUE(result.log.empty()) << result.raw_err;
+  EXPECT_EQ(tree(), (std::vector<std::string>{"logs/", "logs_out/", trace("logs_out/a"),
+                                              trace("logs_out/b"), trace("logs_out/c")}));
+  EXPECT_EQ(read(trace("logs_out/a")), a);
+}
+
+INSTANTIATE_TEST_SUITE_P(Format, DeleteSafetyOfFormat, ::testing::ValuesIn(EVERY_FORMAT),
+                         format_case_name);
 
 }  // namespace
 }  // namespace e2e

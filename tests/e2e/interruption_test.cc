@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "e2e_harness.h"
+#include "every_format.h"
 
 namespace e2e {
 namespace {
@@ -42,12 +43,14 @@ void interrupt_when(const Started& started, int signal_number, const std::functi
 class Runs : public Scratch {
  protected:
   // The traces an uninterrupted run makes of the same inputs, by path; removed again.
-  std::map<std::string, std::string> reference_traces(const std::vector<std::string>& arguments) {
+  std::map<std::string, std::string> reference_traces(const std::vector<std::string>& arguments,
+                                                      const std::string& extension = ".trc") {
     std::map<std::string, std::string> traces;
     RunResult result = run(arguments);
     EXPECT_EQ(result.status, 0) << result.raw_err;
     for (const auto& entry : tree()) {
-      if (entry.size() > 4 && entry.substr(entry.size() - 4) == ".trc") {
+      if (entry.size() > extension.size() &&
+          entry.substr(entry.size() - extension.size()) == extension) {
         traces[entry] = read(entry);
         std::remove(path(entry).c_str());
       }
@@ -83,19 +86,33 @@ class Interruption : public Runs {
 
 };
 
-TEST_F(Interruption, EachSignalEarlyAndLateLeavesNoPartOfTheTrace) {
+TEST_F(Interruption, SignalIgnoredAtStartStaysIgnored) {
+  write("big.txt", long_log(1, 100000));
+  std::map<std::string, std::string> reference = reference_traces({"big.txt"});
+  Started started = start({"big.txt"}, -1, SIGHUP);
+  interrupt_when(started, SIGHUP, [&] { return !temporaries().empty(); });
+  RunResult result = finish(started);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(read("big.trc") == reference["big.trc"]);
+}
+
+class InterruptedRun : public Interruption,
+                                public ::testing::WithParamInterface<TraceFormatCase> {};
+
+TEST_P(InterruptedRun, EachSignalEarlyAndLateLeavesNoPartOfTheTrace) {
+  const std::string format = GetParam().name, big = std::string("big") + GetParam().extension;
   const std::string log = long_log(1, 200000);
   write("big.txt", log);
-  std::map<std::string, std::string> reference = reference_traces({"big.txt"});
+  std::map<std::string, std::string> reference = reference_traces({"-f", format, "big.txt"}, GetParam().extension);
   ASSERT_EQ(reference.size(), 1u);
-  const off_t whole = static_cast<off_t>(reference["big.trc"].size());
+  const off_t whole = static_cast<off_t>(reference[big].size());
 
   for (bool delete_converted : {false, true}) {
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
       for (bool late : {false, true}) {
         SCOPED_TRACE(std::string(strsignal(signal_number)) + (late ? ", late" : ", early") +
                      (delete_converted ? ", -d" : ""));
-        std::vector<std::string> arguments = {"--buffer", "65536", "big.txt"};
+        std::vector<std::string> arguments = {"-f", format, "--buffer", "65536", "big.txt"};
         if (delete_converted) arguments.insert(arguments.begin(), "-d");
         Started started = start(arguments);
         interrupt_when(started, signal_number, [&] {
@@ -111,19 +128,10 @@ TEST_F(Interruption, EachSignalEarlyAndLateLeavesNoPartOfTheTrace) {
   }
 }
 
-TEST_F(Interruption, SignalIgnoredAtStartStaysIgnored) {
-  write("big.txt", long_log(1, 100000));
-  std::map<std::string, std::string> reference = reference_traces({"big.txt"});
-  Started started = start({"big.txt"}, -1, SIGHUP);
-  interrupt_when(started, SIGHUP, [&] { return !temporaries().empty(); });
-  RunResult result = finish(started);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_TRUE(read("big.trc") == reference["big.trc"]);
-}
-
 // Many files: those finished before the signal are whole, the one in flight and the rest are
 // absent, and with -d only inputs whose traces are whole and durable are gone.
-TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
+TEST_P(InterruptedRun, TreeKeepsEveryInputOrItsWholeTrace) {
+  const std::string format = GetParam().name, extension = GetParam().extension;
   std::map<std::string, std::string> inputs;
   for (int i = 0; i < 40; ++i) {
     char name[32];
@@ -131,12 +139,12 @@ TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
     inputs[name] = long_log(i + 1, 6000);
     write(name, inputs[name]);
   }
-  std::map<std::string, std::string> reference = reference_traces({"logs"});
+  std::map<std::string, std::string> reference = reference_traces({"-f", format, "logs"}, extension);
   ASSERT_EQ(reference.size(), inputs.size());
   for (bool delete_converted : {false, true}) {
     for (bool late : {false, true}) {
       SCOPED_TRACE(std::string(delete_converted ? "-d" : "no -d") + (late ? ", late" : ", early"));
-      std::vector<std::string> arguments = {"logs"};
+      std::vector<std::string> arguments = {"-f", format, "logs"};
       if (delete_converted) arguments.insert(arguments.begin(), "-d");
       Started started = start(arguments);
       // Without -d each trace is published as it ends; with -d they wait, hidden, for the
@@ -161,7 +169,7 @@ TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
         ASSERT_EQ(inputs.count(input), 1u) << result.log[0];
         for (const auto& [name, content] : inputs) {
           if (name >= input) break;
-          std::string trace = "logs_out/" + name.substr(5, 3) + ".trc";
+          std::string trace = "logs_out/" + name.substr(5, 3) + extension;
           EXPECT_TRUE(exists(trace)) << trace << " finished before " << input << " but is gone";
           if (delete_converted) {
             EXPECT_TRUE(exists(name)) << name << " was deleted";
@@ -177,7 +185,7 @@ TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
         }
       }
       for (const auto& [name, content] : inputs) {
-        std::string trace = "logs_out/" + name.substr(5, 3) + ".trc";
+        std::string trace = "logs_out/" + name.substr(5, 3) + extension;
         if (exists(name)) {
           EXPECT_TRUE(read(name) == content) << name << " changed";
         } else {
@@ -189,6 +197,9 @@ TEST_F(Interruption, TreeKeepsEveryInputOrItsWholeTrace) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Format, InterruptedRun, ::testing::ValuesIn(EVERY_FORMAT),
+                         format_case_name);
 
 TEST_F(Interruption, AfterKillOnlyTemporaryFilesRemain) {
   const std::string log = long_log(1, 200000);
