@@ -9,6 +9,7 @@
 
 #include "base/exit_status.h"
 #include "app/tool_settings.h"
+#include "app/trace_format_option.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -45,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (go_on) {
     FUZZ_CHECK(status == EXIT_OK);
     FUZZ_CHECK(settings->input_root && settings->output_root);
-    int32_t version = tool_settings_trace_version(settings.get());
-    FUZZ_CHECK(version == 1 || version == 2);
+    FUZZ_CHECK(trace_format_create(tool_settings_trace_version(settings.get())) != nullptr);
     FUZZ_CHECK(!settings->input_set.inputs.empty());
     StrView root = settings->input_set.common_root.view();
     FUZZ_CHECK(!root.empty() && root.back() == '/');

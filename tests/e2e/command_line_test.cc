@@ -216,7 +216,10 @@ TEST_F(CommandLine, DebugLinesTellWhatBecameOfEachFile) {
       std::find(result.log.begin(), result.log.end(), "E Could not create output folder in_out");
   ASSERT_NE(failure, result.log.end()) << result.raw_err;
   ASSERT_NE(failure + 1, result.log.end());
-  EXPECT_EQ(failure[1], "E Reason: Not a directory");
+  EXPECT_EQ(failure[1].rfind("E Reason: ", 0), 0u) << failure[1];
+  if (!under_wine()) {
+    EXPECT_EQ(failure[1], "E Reason: Not a directory");
+  }
 
   // None of it at the default verbosity.
   result = run({"in"});
