@@ -82,7 +82,9 @@ void asc_append_line(SmallString& line, int64_t offset_ms, const CanRecord& reco
       offset_ms < 0 ? 0 - static_cast<uint64_t>(offset_ms) : static_cast<uint64_t>(offset_ms);
   out = put_zero_padded(out, magnitude / 1000, 1);
   *out++ = '.';
-  out = put_zero_padded(out, magnitude % 1000 * 1000, 6);
+  // Whole milliseconds: the last three of the six decimals are zeros.
+  out = put_zero_padded(out, magnitude % 1000, 3);
+  out = put_text(out, "000");
   out = put_text(out, " 1  ");
   char* id_start = out;
   uint32_t id = record.id;
