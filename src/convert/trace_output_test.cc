@@ -9,32 +9,12 @@
 #include <vector>
 
 #include "testing/memory_folder_root.h"
+#include "testing/test_frames.h"
 #include "testing/test_data.h"
 #include "trc/trc_writer.h"
 
 namespace velmarch {
 namespace {
-
-CanRecord frame_of(double timestamp, uint32_t id, bool extended, bool tx,
-                   std::vector<unsigned char> data) {
-  CanRecord record;
-  record.timestamp = timestamp;
-  record.bus = 1;
-  record.id = id;
-  record.kind = CAN_RECORD_FRAME;
-  record.extended = extended ? 1 : 0;
-  record.tx = tx ? 1 : 0;
-  record.data.append(data.data(), static_cast<int64_t>(data.size()));
-  record.length = static_cast<uint8_t>(data.size());
-  return record;
-}
-
-std::vector<CanRecord> worked_example() {
-  const double t0 = 1729163153.123;
-  return {frame_of(t0, 0x123, false, false, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}),
-          frame_of(t0 + 0.012, 0x18FF1234, true, true, {0x01, 0x02, 0x03}),
-          frame_of(t0 + 1.512, 0x7FF, false, false, {})};
-}
 
 class TraceOutput : public ::testing::Test {
  protected:

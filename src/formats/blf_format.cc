@@ -9,6 +9,7 @@
 #include <new>
 
 #include "diag/log.h"
+#include "formats/format_text.h"
 #include "platform/platform.h"
 
 namespace velmarch {
@@ -36,26 +37,13 @@ constexpr uint32_t CONTAINER_CAPACITY = 128 * 1024 / CAN_MESSAGE_SIZE * CAN_MESS
 // At level 1 CAN frames come out at most some 3% larger than at level 6, in a third of the time.
 constexpr int COMPRESSION_LEVEL = 1;
 
-void put16(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-void put32(unsigned char* p, uint32_t v) {
-  put16(p, v & 0xFFFF);
-  put16(p + 2, v >> 16);
-}
-void put64(unsigned char* p, uint64_t v) {
-  put32(p, static_cast<uint32_t>(v));
-  put32(p + 4, static_cast<uint32_t>(v >> 32));
-}
-
 // What every object starts with: "LOBJ", header size, header version 1, object size, type.
 void put_base_header(unsigned char* p, uint32_t header_size, uint32_t object_size, uint32_t type) {
   std::memcpy(p, OBJECT_SIGNATURE, sizeof OBJECT_SIGNATURE);
-  put16(p + 4, header_size);
-  put16(p + 6, 1);
-  put32(p + 8, object_size);
-  put32(p + 12, type);
+  put_le16(p + 4, header_size);
+  put_le16(p + 6, 1);
+  put_le32(p + 8, object_size);
+  put_le32(p + 12, type);
 }
 
 // A SYSTEMTIME: year, month, weekday (0 for Sunday), day, hour, minute, second, milliseconds.
@@ -71,7 +59,7 @@ void put_system_time(unsigned char* p, double timestamp) {
   const int values[8] = {
       fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_wday, fields.tm_mday,
       fields.tm_hour,        fields.tm_min,     fields.tm_sec,  static_cast<int>(total % 1000)};
-  for (size_t i = 0; i < 8; ++i) put16(p + 2 * i, static_cast<uint32_t>(values[i]));
+  for (size_t i = 0; i < 8; ++i) put_le16(p + 2 * i, static_cast<uint32_t>(values[i]));
 }
 
 // Timestamps near today's dates carry about 0.2 us of rounding: offsets are whole
@@ -161,15 +149,15 @@ bool BlfFormat::fail() {
 void BlfFormat::fill_file_header(unsigned char* header) const {
   std::memset(header, 0, FILE_HEADER_SIZE);
   std::memcpy(header, FILE_SIGNATURE, sizeof FILE_SIGNATURE);
-  put32(header + 4, FILE_HEADER_SIZE);
+  put_le32(header + 4, FILE_HEADER_SIZE);
   header[8] = 5;
   header[12] = 2;
   header[13] = 6;
   header[14] = 8;
   header[15] = 1;
-  put64(header + 16, file_size_);
-  put64(header + 24, uncompressed_size_);
-  put32(header + 32, static_cast<uint32_t>(frames_));
+  put_le64(header + 16, file_size_);
+  put_le64(header + 24, uncompressed_size_);
+  put_le32(header + 32, static_cast<uint32_t>(frames_));
   put_system_time(header + 40, start_time_);
   put_system_time(header + 56, end_time_);
 }
@@ -188,14 +176,14 @@ bool BlfFormat::frame(const CanRecord& record) {
   // Text logs hold classic frames: each is a CAN_MESSAGE of up to 8 data bytes.
   unsigned char* object = container_.get() + filled_;
   put_base_header(object, OBJECT_HEADER_SIZE, CAN_MESSAGE_SIZE, CAN_MESSAGE);
-  put32(object + 16, TIME_ONE_NANS);
-  put32(object + 20, 0);  // client index, object version
-  put64(object + 24, offset_nanoseconds(record.timestamp - start_time_));
-  put16(object + 32, CAN_RECORD_BUS);
+  put_le32(object + 16, TIME_ONE_NANS);
+  put_le32(object + 20, 0);  // client index, object version
+  put_le64(object + 24, offset_nanoseconds(record.timestamp - start_time_));
+  put_le16(object + 32, CAN_RECORD_BUS);
   object[34] = static_cast<unsigned char>((record.tx != 0 ? TRANSMITTED : 0) |
                                           (record.rtr != 0 ? REMOTE : 0));
   object[35] = record.length;
-  put32(object + 36, (record.id & 0x1FFFFFFF) | (record.extended != 0 ? EXTENDED_ID : 0));
+  put_le32(object + 36, (record.id & 0x1FFFFFFF) | (record.extended != 0 ? EXTENDED_ID : 0));
   std::memset(object + 40, 0, 8);
   auto bytes = static_cast<size_t>(record.data.size() < 8 ? record.data.size() : 8);
   if (bytes != 0) std::memcpy(object + 40, record.data.data(), bytes);
@@ -219,8 +207,8 @@ bool BlfFormat::write_container() {
   unsigned char* header = packed_.get();
   std::memset(header, 0, CONTAINER_HEADER_SIZE);
   put_base_header(header, BASE_HEADER_SIZE, object_size, LOG_CONTAINER);
-  put16(header + 16, ZLIB_DEFLATE);
-  put32(header + 24, filled_);
+  put_le16(header + 16, ZLIB_DEFLATE);
+  put_le32(header + 24, filled_);
   uint32_t padding = object_size % 4;
   std::memset(packed_.get() + object_size, 0, padding);
   if (!write(packed_.get(), object_size + padding)) return false;

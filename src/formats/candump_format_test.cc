@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "formats/test_frames.h"
+#include "testing/test_frames.h"
 #include "testing/masked_log.h"
 #include "testing/memory_stream.h"
 

@@ -74,6 +74,21 @@ inline char* put_zero_padded(char* out, uint64_t value, int width) {
   return out;
 }
 
+/// The little-endian fields of the binary formats; each answers the byte after it.
+inline unsigned char* put_le16(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  return p + 2;
+}
+inline unsigned char* put_le32(unsigned char* p, uint32_t v) {
+  put_le16(p, v & 0xFFFF);
+  return put_le16(p + 2, v >> 16);
+}
+inline unsigned char* put_le64(unsigned char* p, uint64_t v) {
+  put_le32(p, static_cast<uint32_t>(v));
+  return put_le32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
 /// Writes the bytes in one call; false when they did not all go out. errno is cleared first,
 /// so that what a failed write leaves there is its own reason, never an earlier one.
 inline bool write_whole(ByteStream& out, const void* bytes, int64_t count) {

@@ -31,15 +31,6 @@ constexpr uint32_t CAN_RTR_FLAG = 0x40000000;
 
 static_assert(SECTION_HEADER_SIZE + INTERFACE_SIZE == PCAPNG_HEADER_SIZE);
 
-unsigned char* put16(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  return p + 2;
-}
-unsigned char* put32(unsigned char* p, uint32_t v) {
-  put16(p, v & 0xFFFF);
-  return put16(p + 2, v >> 16);
-}
 // SocketCAN's identifier word goes in network byte order.
 unsigned char* put32_big_endian(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (24 - 8 * i));
@@ -50,37 +41,37 @@ unsigned char* put32_big_endian(unsigned char* p, uint32_t v) {
 
 void pcapng_put_header(unsigned char (&out)[PCAPNG_HEADER_SIZE]) {
   std::memset(out, 0, sizeof out);
-  unsigned char* p = put32(out, SECTION_HEADER);
-  p = put32(p, SECTION_HEADER_SIZE);
-  p = put32(p, BYTE_ORDER_MAGIC);
-  p = put16(p, 1);  // version 1.0
-  p = put16(p, 0);
-  p = put32(put32(p, 0xFFFFFFFF), 0xFFFFFFFF);  // section length: not given
-  p = put32(p, SECTION_HEADER_SIZE);
+  unsigned char* p = put_le32(out, SECTION_HEADER);
+  p = put_le32(p, SECTION_HEADER_SIZE);
+  p = put_le32(p, BYTE_ORDER_MAGIC);
+  p = put_le16(p, 1);  // version 1.0
+  p = put_le16(p, 0);
+  p = put_le32(put_le32(p, 0xFFFFFFFF), 0xFFFFFFFF);  // section length: not given
+  p = put_le32(p, SECTION_HEADER_SIZE);
 
-  p = put32(p, INTERFACE_DESCRIPTION);
-  p = put32(p, INTERFACE_SIZE);
-  p = put16(p, LINKTYPE_CAN_SOCKETCAN);
-  p = put16(p, 0);
-  p = put32(p, SOCKETCAN_FRAME_SIZE);  // snap length: every packet is one whole frame
-  p = put16(put16(p, IF_NAME), sizeof INTERFACE_NAME);
+  p = put_le32(p, INTERFACE_DESCRIPTION);
+  p = put_le32(p, INTERFACE_SIZE);
+  p = put_le16(p, LINKTYPE_CAN_SOCKETCAN);
+  p = put_le16(p, 0);
+  p = put_le32(p, SOCKETCAN_FRAME_SIZE);  // snap length: every packet is one whole frame
+  p = put_le16(put_le16(p, IF_NAME), sizeof INTERFACE_NAME);
   std::memcpy(p, INTERFACE_NAME, sizeof INTERFACE_NAME);
-  p = put16(put16(p + 4, IF_TSRESOL), 1);
+  p = put_le16(put_le16(p + 4, IF_TSRESOL), 1);
   *p = NANOSECONDS;
-  p = put32(p + 4, OPTION_END);  // the value's byte and three of padding
-  put32(p, INTERFACE_SIZE);
+  p = put_le32(p + 4, OPTION_END);  // the value's byte and three of padding
+  put_le32(p, INTERFACE_SIZE);
 }
 
 void pcapng_put_packet(unsigned char (&out)[PCAPNG_PACKET_SIZE], const CanRecord& record) {
   std::memset(out, 0, sizeof out);
   uint64_t nanoseconds = static_cast<uint64_t>(whole_milliseconds(record.timestamp)) * 1000000;
-  unsigned char* p = put32(out, ENHANCED_PACKET);
-  p = put32(p, PCAPNG_PACKET_SIZE);
-  p = put32(p, 0);  // interface 0
-  p = put32(p, static_cast<uint32_t>(nanoseconds >> 32));
-  p = put32(p, static_cast<uint32_t>(nanoseconds));
-  p = put32(p, SOCKETCAN_FRAME_SIZE);  // captured
-  p = put32(p, SOCKETCAN_FRAME_SIZE);  // on the wire
+  unsigned char* p = put_le32(out, ENHANCED_PACKET);
+  p = put_le32(p, PCAPNG_PACKET_SIZE);
+  p = put_le32(p, 0);  // interface 0
+  p = put_le32(p, static_cast<uint32_t>(nanoseconds >> 32));
+  p = put_le32(p, static_cast<uint32_t>(nanoseconds));
+  p = put_le32(p, SOCKETCAN_FRAME_SIZE);  // captured
+  p = put_le32(p, SOCKETCAN_FRAME_SIZE);  // on the wire
 
   uint32_t id = socketcan_id(record);
   if (record.extended == 1) id |= CAN_EFF_FLAG;
@@ -92,10 +83,10 @@ void pcapng_put_packet(unsigned char (&out)[PCAPNG_PACKET_SIZE], const CanRecord
   std::memcpy(p, record.data.data(), static_cast<size_t>(count));
   p += 8;
 
-  p = put16(put16(p, EPB_FLAGS), 4);
-  p = put32(p, record.tx != 0 ? OUTBOUND : INBOUND);
-  p = put32(p, OPTION_END);
-  put32(p, PCAPNG_PACKET_SIZE);
+  p = put_le16(put_le16(p, EPB_FLAGS), 4);
+  p = put_le32(p, record.tx != 0 ? OUTBOUND : INBOUND);
+  p = put_le32(p, OPTION_END);
+  put_le32(p, PCAPNG_PACKET_SIZE);
 }
 
 std::unique_ptr<TraceSink> pcapng_format_create() {

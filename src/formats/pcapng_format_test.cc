@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/test_frames.h"
+#include "testing/test_frames.h"
 #include "testing/masked_log.h"
 #include "testing/memory_stream.h"
 

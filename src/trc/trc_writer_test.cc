@@ -7,32 +7,12 @@
 #include <vector>
 
 #include "testing/memory_stream.h"
+#include "testing/test_frames.h"
 #include "testing/test_data.h"
 #include "trc/trc_format.h"
 
 namespace velmarch {
 namespace {
-
-CanRecord frame_of(double timestamp, uint32_t id, bool extended, bool tx,
-                   std::vector<unsigned char> data) {
-  CanRecord record;
-  record.timestamp = timestamp;
-  record.bus = 1;
-  record.id = id;
-  record.kind = 1;
-  record.extended = extended ? 1 : 0;
-  record.tx = tx ? 1 : 0;
-  record.data.append(data.data(), static_cast<int64_t>(data.size()));
-  record.length = static_cast<uint8_t>(data.size());
-  return record;
-}
-
-std::vector<CanRecord> worked_example() {
-  const double t0 = 1729163153.123;
-  return {frame_of(t0, 0x123, false, false, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}),
-          frame_of(t0 + 0.012, 0x18FF1234, true, true, {0x01, 0x02, 0x03}),
-          frame_of(t0 + 1.512, 0x7FF, false, false, {})};
-}
 
 class TrcWriterTest : public ::testing::Test {
  protected:
@@ -68,7 +48,7 @@ TEST_F(TrcWriterTest, OnlyTheKnownVersionsExist) {
 
 TEST_F(TrcWriterTest, FileWithoutFramesHoldsNone) {
   auto writer = make(TRC_VERSION_2_1);
-  CanRecord other = frame_of(5, 1, false, false, {});
+  CanRecord other = test_frame(5, 1, false, false, "");
   other.kind = 7;  // not a frame: accepted, not written
   EXPECT_EQ(convert(*writer, {other}), "(frames ended: 0)");
   EXPECT_EQ(convert(*writer, {}), "(frames ended: 0)");
@@ -76,22 +56,22 @@ TEST_F(TrcWriterTest, FileWithoutFramesHoldsNone) {
 
 TEST_F(TrcWriterTest, CanFdInVersionOneSetsTheStartButTakesNoNumber) {
   auto writer = make(TRC_VERSION_1_1);
-  CanRecord fd = frame_of(100.0, 0x10, false, false, {0xAA});
+  CanRecord fd = test_frame(100.0, 0x10, false, false, "\xAA");
   fd.fd = 1;
   EXPECT_EQ(convert(*writer, {fd}), "(frames ended: 0)");
 
-  CanRecord after = frame_of(100.25, 0x20, false, false, {0x01});
+  CanRecord after = test_frame(100.25, 0x20, false, false, "\x01");
   std::string text = convert(*writer, {fd, after});
   EXPECT_NE(text.find("\n     1)       250.0 Rx        0020 1  01\n"), std::string::npos) << text;
 }
 
 TEST_F(TrcWriterTest, VersionTwoTypesRemoteFramesAndWideLengths) {
   auto writer = make(TRC_VERSION_2_1);
-  CanRecord remote = frame_of(1.0, 0x100, false, false, {});
+  CanRecord remote = test_frame(1.0, 0x100, false, false, "");
   remote.rtr = 1;
   remote.length = 4;
-  CanRecord fd = frame_of(1.0, 0x1ABCDEF, true, true,
-                          {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+  CanRecord fd = test_frame(1.0, 0x1ABCDEF, true, true,
+                            std::string("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B", 12));
   fd.fd = 1;
   fd.brs = 1;
   fd.length = 12;
@@ -105,7 +85,7 @@ TEST_F(TrcWriterTest, VersionTwoTypesRemoteFramesAndWideLengths) {
 
 TEST_F(TrcWriterTest, VersionOneRemoteFrameShowsRtr) {
   auto writer = make(TRC_VERSION_1_1);
-  CanRecord remote = frame_of(1.0, 0x100, false, true, {});
+  CanRecord remote = test_frame(1.0, 0x100, false, true, "");
   remote.rtr = 1;
   remote.length = 2;
   EXPECT_NE(convert(*writer, {remote}).find("     1)         0.0 Tx        0100 2  RTR\n"),

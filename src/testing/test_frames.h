@@ -1,6 +1,6 @@
 #pragma once
 
-// What the formats' tests feed: frames, and one file's run through a format.
+// What the tests of the formats feed: frames, and one file's run through a format.
 
 #include <string>
 #include <vector>
