@@ -38,8 +38,8 @@ inline int64_t whole_milliseconds(double seconds) {
   if (!(milliseconds > 0)) return 0;
   // After the year 2554 the nanoseconds pcapng counts no longer fit in 64 bits.
   constexpr double LAST = 1.8e13;
-  // Half away from zero, as llround, without its call: the value is positive here.
-  return static_cast<int64_t>(std::min(milliseconds, LAST) + 0.5);
+  // To the nearest in one instruction: the value sits next to a whole number, never on a tie.
+  return static_cast<int64_t>(std::llrint(std::min(milliseconds, LAST)));
 }
 
 inline constexpr char HEX_UPPER[] = "0123456789ABCDEF";
