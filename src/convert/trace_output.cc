@@ -11,6 +11,25 @@ namespace velmarch {
 
 namespace {
 
+// Whether two files under the root hold the same bytes; false when either cannot be read.
+bool same_bytes(FolderRoot* root, StrView a, StrView b) {
+  std::unique_ptr<ByteStream> first = folder_root_open(root, a, OPEN_READ);
+  std::unique_ptr<ByteStream> second = folder_root_open(root, b, OPEN_READ);
+  if (!first || !second) return false;
+  constexpr size_t BLOCK = 64 << 10;
+  std::unique_ptr<char[]> blocks(new (std::nothrow) char[2 * BLOCK]);
+  if (!blocks) return false;
+  for (;;) {
+    int64_t got = byte_stream_read(*first, blocks.get(), BLOCK);
+    int64_t other = byte_stream_read(*second, blocks.get() + BLOCK, BLOCK);
+    if (got < 0 || got != other) return false;
+    if (got == 0) return true;
+    if (std::memcmp(blocks.get(), blocks.get() + BLOCK, static_cast<size_t>(got)) != 0) {
+      return false;
+    }
+  }
+}
+
 // Removes an output that will not be published; false (said) when it stays behind.
 bool remove_output(FileTask& task) {
   if (task.output_file->remove()) return true;
@@ -69,24 +88,6 @@ bool remove_previous_trace(ConversionJob& job, StrView final_path) {
 }
 
 }  // namespace
-
-bool same_bytes(FolderRoot* root, StrView a, StrView b) {
-  std::unique_ptr<ByteStream> first = folder_root_open(root, a, OPEN_READ);
-  std::unique_ptr<ByteStream> second = folder_root_open(root, b, OPEN_READ);
-  if (!first || !second) return false;
-  constexpr size_t BLOCK = 64 << 10;
-  std::unique_ptr<char[]> blocks(new (std::nothrow) char[2 * BLOCK]);
-  if (!blocks) return false;
-  for (;;) {
-    int64_t got = byte_stream_read(*first, blocks.get(), BLOCK);
-    int64_t other = byte_stream_read(*second, blocks.get() + BLOCK, BLOCK);
-    if (got < 0 || got != other) return false;
-    if (got == 0) return true;
-    if (std::memcmp(blocks.get(), blocks.get() + BLOCK, static_cast<size_t>(got)) != 0) {
-      return false;
-    }
-  }
-}
 
 bool output_open(ConversionJob& job, FileTask& task) {
   SmallString path(task.output_path.view());

@@ -20,7 +20,4 @@ bool output_end(FileTask& task);
 /// for a failed one leaves its name as writing in place would have. True when that went well.
 bool output_publish(ConversionJob& job, FileTask& task);
 
-/// Whether two files under the root hold the same bytes; false when either cannot be read.
-bool same_bytes(FolderRoot* root, StrView a, StrView b);
-
 }  // namespace velmarch

@@ -125,7 +125,7 @@ bool AscFormat::new_file(const TraceFileInfo& /*info*/, ByteStream& out, bool /*
 }
 
 bool AscFormat::frame(const CanRecord& record) {
-  if (record.kind != CAN_RECORD_FRAME && record.kind != CAN_RECORD_OTHER_FRAME) return true;
+  if (!can_record_is_frame(record)) return true;
   if (out_ == nullptr) return false;
   int64_t milliseconds = whole_milliseconds(record.timestamp);
   if (frames_ == 0) {

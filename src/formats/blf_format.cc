@@ -163,7 +163,7 @@ void BlfFormat::fill_file_header(unsigned char* header) const {
 }
 
 bool BlfFormat::frame(const CanRecord& record) {
-  if (record.kind != CAN_RECORD_FRAME && record.kind != CAN_RECORD_OTHER_FRAME) return true;
+  if (!can_record_is_frame(record)) return true;
   if (failed_) return false;
   if (frames_ == 0) {
     start_time_ = record.timestamp;

@@ -59,7 +59,7 @@ bool CandumpFormat::new_file(const TraceFileInfo& /*info*/, ByteStream& out,
 }
 
 bool CandumpFormat::frame(const CanRecord& record) {
-  if (record.kind != CAN_RECORD_FRAME && record.kind != CAN_RECORD_OTHER_FRAME) return true;
+  if (!can_record_is_frame(record)) return true;
   line_.clear();
   candump_append_line(line_, record);
   if (out_ == nullptr || line_.empty() || !write_whole(*out_, line_)) {

@@ -103,7 +103,7 @@ bool PcapngFormat::new_file(const TraceFileInfo& /*info*/, ByteStream& out, bool
 }
 
 bool PcapngFormat::frame(const CanRecord& record) {
-  if (record.kind != CAN_RECORD_FRAME && record.kind != CAN_RECORD_OTHER_FRAME) return true;
+  if (!can_record_is_frame(record)) return true;
   if (out_ == nullptr) return false;
   if (frames_ == 0) {
     unsigned char header[PCAPNG_HEADER_SIZE];

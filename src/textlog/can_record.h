@@ -28,4 +28,9 @@ struct CanRecord {
   uint8_t length = 0;
 };
 
+/// Whether a trace writes the record: either kind of frame. Other kinds are accepted and left out.
+inline bool can_record_is_frame(const CanRecord& record) {
+  return record.kind == CAN_RECORD_FRAME || record.kind == CAN_RECORD_OTHER_FRAME;
+}
+
 }  // namespace velmarch

@@ -45,7 +45,7 @@ bool TrcWriter::new_file(const TraceFileInfo& /*info*/, ByteStream& out, bool /*
 }
 
 bool TrcWriter::frame(const CanRecord& record) {
-  if (record.kind != CAN_RECORD_FRAME && record.kind != CAN_RECORD_OTHER_FRAME) return true;
+  if (!can_record_is_frame(record)) return true;
   if (!header_written_) {
     start_time_ = record.timestamp;
     line_.clear();
