@@ -7,7 +7,7 @@
 #include <string>
 
 #include "bench/workload.h"
-#include "textlog/buffered_stream.h"
+#include "stream/buffered_stream.h"
 #include "textlog/text_log_reader.h"
 #include "trc/trc_format.h"
 #include "trc/trc_writer.h"

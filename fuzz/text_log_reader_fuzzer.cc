@@ -8,7 +8,7 @@
 
 #include "fuzz_support.h"
 #include "testing/memory_stream.h"
-#include "textlog/buffered_stream.h"
+#include "stream/buffered_stream.h"
 #include "textlog/text_log_reader.h"
 
 namespace {

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Fails when a source of src/ includes a header of a higher layer than its own folder's:
-#   platform <- base <- diag <- textlog <- fs <- convert <- trc <- formats <- app <- testing
+#   platform <- base <- diag <- stream <- fs <- textlog <- convert <- trc <- formats <- app <- testing
 # Unit tests (*_test.cc) may include anything. Prints each offending line.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
-layers=(platform base diag textlog fs convert trc formats app testing)
+layers=(platform base diag stream fs textlog convert trc formats app testing)
 rank() {
   local i
   for i in "${!layers[@]}"; do [ "${layers[$i]}" = "$1" ] && { echo "$i"; return; }; done

@@ -8,7 +8,7 @@
 #include "convert/trace_output.h"
 #include "diag/log.h"
 #include "fs/path_value.h"
-#include "textlog/buffered_stream.h"
+#include "stream/buffered_stream.h"
 #include "textlog/text_log_reader.h"
 
 namespace velmarch {

@@ -6,7 +6,7 @@
 #include "convert/conversion_job.h"
 #include "diag/log.h"
 #include "fs/path_value.h"
-#include "textlog/file_stream.h"
+#include "stream/file_stream.h"
 
 namespace velmarch {
 

@@ -1,7 +1,5 @@
 #include "convert/record_prefetch.h"
 
-#include <cstring>
-
 #include "textlog/text_log_reader.h"
 
 namespace velmarch {
@@ -15,38 +13,6 @@ constexpr size_t BATCH_RECORDS = 16384;
 constexpr size_t BATCHES = 6;
 
 }  // namespace
-
-void RecordPrefetch::pack(const CanRecord& record, Packed& packed) {
-  packed.timestamp = record.timestamp;
-  packed.id = record.id;
-  packed.kind = record.kind;
-  packed.bus = record.bus;
-  packed.extended = record.extended;
-  packed.tx = record.tx;
-  packed.fd = record.fd;
-  packed.esi = record.esi;
-  packed.brs = record.brs;
-  packed.rtr = record.rtr;
-  packed.length = record.length;
-  packed.data_size = static_cast<uint8_t>(record.data.size());
-  std::memcpy(packed.data, record.data.data(), sizeof packed.data);
-}
-
-void RecordPrefetch::unpack(const Packed& packed, CanRecord& record) {
-  record.timestamp = packed.timestamp;
-  record.id = packed.id;
-  record.kind = packed.kind;
-  record.bus = packed.bus;
-  record.extended = packed.extended;
-  record.tx = packed.tx;
-  record.fd = packed.fd;
-  record.esi = packed.esi;
-  record.brs = packed.brs;
-  record.rtr = packed.rtr;
-  record.length = packed.length;
-  record.data.clear();
-  record.data.append(packed.data, packed.data_size);
-}
 
 RecordPrefetch::RecordPrefetch(TextLogReader& reader) : reader_(reader), batches_(BATCHES) {
   for (Batch& batch : batches_) {
@@ -81,14 +47,13 @@ void RecordPrefetch::read_ahead() {
     {
       LogCaptureScope keep(&batch->log);
       while (batch->count < batch->records.size()) {
-        bool got = text_log_next(reader_, read_);
+        bool got = text_log_next(reader_, batch->records[batch->count]);
         batch->marks.push_back(batch->log.size());
         if (!got) {
           batch->end = true;
           batch->failed = text_log_failed(reader_);
           break;
         }
-        pack(read_, batch->records[batch->count]);
         ++batch->count;
       }
     }
@@ -110,8 +75,7 @@ const CanRecord* RecordPrefetch::next(LogCapture& log) {
         size_t mark = current_->marks[position_];
         current_->log.move_lines(lines_given_, mark, log);
         lines_given_ = mark;
-        unpack(current_->records[position_++], record_);
-        return &record_;
+        return &current_->records[position_++];
       }
       if (current_->end) {
         current_->log.move_lines(lines_given_, current_->marks[current_->count], log);

@@ -38,20 +38,8 @@ class RecordPrefetch {
   int64_t position() const { return position_read_; }
 
  private:
-  // A record packed into one half of a cache line, so that batches cross from the reading
-  // core to the converting one as plain, sequential memory.
-  struct Packed {
-    double timestamp;
-    uint32_t id;
-    int32_t kind;
-    uint8_t bus, extended, tx, fd, esi, brs, rtr, length;
-    uint8_t data_size;
-    uint8_t data[8];  // a text log's records hold 8 data bytes at most
-  };
-  static_assert(sizeof(Packed) <= 40);
-
   struct alignas(64) Batch {
-    std::vector<Packed> records;
+    std::vector<CanRecord> records;
     size_t count = 0;
     // Lines kept after reading record i; one more entry for the call that found the end.
     std::vector<size_t> marks;
@@ -62,8 +50,6 @@ class RecordPrefetch {
   };
 
   void read_ahead();
-  static void pack(const CanRecord& record, Packed& packed);
-  static void unpack(const Packed& packed, CanRecord& record);
 
   // What each thread writes lies on cache lines of its own: two cores writing one line would
   // take it from each other at every record.
@@ -77,16 +63,12 @@ class RecordPrefetch {
   bool stopping_ = false;
   std::thread thread_;
 
-  // The reading thread's.
-  alignas(LINE) CanRecord read_;  // the record being read, before it is packed
-
   // The converting thread's.
   alignas(LINE) Batch* current_ = nullptr;  // being handed on
   size_t position_ = 0;                     // its next record
   size_t lines_given_ = 0;                  // its lines moved out so far
   bool failed_ = false;
   int64_t position_read_ = 0;
-  CanRecord record_;  // the record handed out, rebuilt from its packed form
 };
 
 }  // namespace velmarch

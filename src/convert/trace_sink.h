@@ -5,7 +5,7 @@
 
 #include "base/small_string.h"
 #include "base/str_view.h"
-#include "textlog/byte_stream.h"
+#include "stream/byte_stream.h"
 #include "textlog/can_record.h"
 
 namespace velmarch {

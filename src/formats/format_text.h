@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "base/small_string.h"
-#include "textlog/byte_stream.h"
+#include "stream/byte_stream.h"
 #include "textlog/can_record.h"
 
 namespace velmarch {

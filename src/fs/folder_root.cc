@@ -4,7 +4,7 @@
 #include <new>
 
 #include "platform/platform.h"
-#include "textlog/file_stream.h"
+#include "stream/file_stream.h"
 
 namespace velmarch {
 

@@ -8,7 +8,7 @@
 
 #include "base/small_string.h"
 #include "platform/platform.h"
-#include "textlog/byte_stream.h"
+#include "stream/byte_stream.h"
 
 namespace velmarch {
 

@@ -5,7 +5,7 @@
 
 #include "base/small_string.h"
 #include "fs/folder_root.h"
-#include "textlog/byte_stream.h"
+#include "stream/byte_stream.h"
 
 namespace velmarch {
 

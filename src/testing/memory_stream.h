@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "textlog/byte_stream.h"
+#include "stream/byte_stream.h"
 
 namespace velmarch {
 

@@ -18,7 +18,7 @@ inline CanRecord test_frame(double timestamp, uint32_t id, bool extended, bool t
   record.kind = CAN_RECORD_FRAME;
   record.extended = extended ? 1 : 0;
   record.tx = tx ? 1 : 0;
-  record.data.append(StrView(data));
+  record.data.append(data.data(), data.size());
   record.length = static_cast<uint8_t>(data.size());
   return record;
 }

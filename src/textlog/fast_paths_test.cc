@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "testing/memory_stream.h"
-#include "textlog/buffered_stream.h"
+#include "stream/buffered_stream.h"
 #include "textlog/text_log_reader.h"
 #include "textlog/timestamps.h"
 

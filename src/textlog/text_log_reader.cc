@@ -202,7 +202,7 @@ void clear_record(CanRecord& record) {
   record.timestamp = 0;
   record.bus = 0;
   record.id = 0;
-  record.data.clear();  // keeps the storage
+  record.data.clear();
   record.kind = 0;
   record.extended = 0;
   record.tx = 0;
@@ -255,13 +255,9 @@ void column_data(TextLogReader&, const char* field, CanRecord& record) {
     if (pair[1] == '\0') break;
   }
   record.length = length;
-  // A copy of all eight bytes is two moves; the length then says how many count.
-  if (record.data.reserve(sizeof bytes) != nullptr) {
-    std::memcpy(record.data.data(), bytes, sizeof bytes);
-    record.data.set_length(length);
-  } else {
-    record.data.clear();
-  }
+  // A copy of all eight bytes is one move; the count then says how many hold data.
+  std::memcpy(record.data.bytes, bytes, sizeof bytes);
+  record.data.count = length;
 }
 
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "base/str_view.h"
-#include "textlog/byte_stream.h"
+#include "stream/byte_stream.h"
 #include "textlog/can_record.h"
 #include "textlog/log_header.h"
 #include "textlog/timestamps.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "diag/log.h"
-#include "textlog/buffered_stream.h"
+#include "stream/buffered_stream.h"
 #include "testing/text_logs.h"
 
 namespace velmarch {

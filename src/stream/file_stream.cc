@@ -1,4 +1,4 @@
-#include "textlog/file_stream.h"
+#include "stream/file_stream.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "textlog/byte_stream.h"
+#include "stream/byte_stream.h"
 
 namespace velmarch {
 

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include "testing/memory_stream.h"
-#include "textlog/buffered_stream.h"
-#include "textlog/file_stream.h"
+#include "stream/buffered_stream.h"
+#include "stream/file_stream.h"
 
 namespace velmarch {
 namespace {

@@ -1,4 +1,4 @@
-#include "textlog/buffered_stream.h"
+#include "stream/buffered_stream.h"
 
 #include <cstring>
 #include <new>

@@ -1,4 +1,4 @@
-#include "textlog/byte_stream.h"
+#include "stream/byte_stream.h"
 
 namespace velmarch {
 
