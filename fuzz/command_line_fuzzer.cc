@@ -36,13 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::unique_ptr<ToolSettings> settings = tool_settings_create();
   FUZZ_CHECK(settings);
-  int status = EXIT_OK;
+  ExitStatus status = EXIT_OK;
   bool go_on = tool_settings_parse(*settings, static_cast<int>(argv.size() - 1), argv.data(),
                                    &status);
-  static const std::set<int> statuses = {EXIT_OK,          EXIT_INPUT_MISSING, EXIT_INTERNAL,
-                                         EXIT_MISSING_VALUE, EXIT_BAD_VALUE,   EXIT_NO_COMMON_ROOT,
-                                         EXIT_COMMAND_LINE};
-  FUZZ_CHECK(statuses.count(status) == 1);
+  static const std::set<int> statuses = {
+      EXIT_OK.value(),        EXIT_INPUT_MISSING.value(),  EXIT_INTERNAL.value(),
+      EXIT_MISSING_VALUE.value(), EXIT_BAD_VALUE.value(), EXIT_NO_COMMON_ROOT.value(),
+      EXIT_COMMAND_LINE.value()};
+  FUZZ_CHECK(statuses.count(status.value()) == 1);
   if (go_on) {
     FUZZ_CHECK(status == EXIT_OK);
     FUZZ_CHECK(settings->input_root && settings->output_root);

@@ -29,11 +29,11 @@ Conversion convert(const std::string& content, int32_t version, int64_t buffer_s
   flags.delete_converted = true;
   std::unique_ptr<TrcWriter> writer = trc_writer_create(version);
   FUZZ_CHECK(writer);
-  std::unique_ptr<ConversionJob> job = job_create(&in, &out, true, &flags, writer.get());
+  std::unique_ptr<ConversionJob> job = job_create(&in, &out, &flags, writer.get());
   FUZZ_CHECK(job);
 
   Conversion conversion;
-  conversion.result = job_convert_file(*job, "a.txt", "a") | job_commit(*job);
+  conversion.result = (job_convert_file(*job, "a.txt", "a") | job_commit(*job)).value();
   FUZZ_CHECK(conversion.result == 0 || conversion.result == 8);
   conversion.written = out.has_file("a.trc");
   conversion.trace = out.file("a.trc");

@@ -47,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_views(path.view());
   }
 
-  int status = 0;
+  ExitStatus status = EXIT_OK;
   if (find_common_root(set, &status)) {
-    FUZZ_CHECK(status == 0);
+    FUZZ_CHECK(status.ok());
     StrView root = set.common_root.view();
     FUZZ_CHECK(!root.empty() && root.back() == '/');
     FUZZ_CHECK(set.inputs.size() == normalized.size());

@@ -9,6 +9,6 @@ int main(int argc, char** argv) {
     return velmarch::tool_main(argc, argv);
   } catch (const std::bad_alloc&) {
     DIAG(velmarch::LOG_FATAL, "Out of memory");
-    return velmarch::EXIT_INTERNAL;
+    return velmarch::EXIT_INTERNAL.value();
   }
 }

@@ -160,7 +160,7 @@ int output_level_for(int verbosity) {
 }
 
 bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable& table, int argc,
-                     char** argv, int* status) {
+                     char** argv, ExitStatus* status) {
   int errors = arg_parse(argc, argv, table.data());
   name_flags_given_values(rows.end, table, argc, argv);
 
@@ -240,7 +240,7 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
 
 }  // namespace
 
-bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, int* status) {
+bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, ExitStatus* status) {
   OptionRows rows{};
   rows.help = arg_lit0(nullptr, "help", "display this help and exit");
   rows.version = arg_lit0("v", "version", "display tool version and exit");

@@ -12,7 +12,7 @@ namespace {
 
 int out_of_memory() {
   DIAG(LOG_FATAL, "Out of memory");
-  return EXIT_INTERNAL;
+  return EXIT_INTERNAL.value();
 }
 
 }  // namespace
@@ -26,26 +26,26 @@ int tool_main(int argc, char** argv) {
   std::unique_ptr<TraceSink> writer;
   std::unique_ptr<ToolSettings> settings = tool_settings_create();
   if (!settings) return out_of_memory();
-  int status = EXIT_OK;
-  if (!tool_settings_parse(*settings, argc, argv, &status)) return status;
+  ExitStatus status = EXIT_OK;
+  if (!tool_settings_parse(*settings, argc, argv, &status)) return status.value();
   writer = trace_format_create(tool_settings_trace_version(settings.get()));
   if (!writer) return out_of_memory();
-  job = job_create(settings->input_root.get(), settings->output_root, true, &settings->flags,
+  job = job_create(settings->input_root.get(), settings->output_root, &settings->flags,
                    writer.get());
   if (!job) return out_of_memory();
   platform_catch_interrupts();
   // Scripts and pipes see only the log lines.
   std::unique_ptr<ProgressDisplay> display;
   if (!settings->flags.non_interactive && platform_stderr_is_terminal()) {
-    job->progress = &progress;
+    job->show_progress(&progress);
     display = std::make_unique<ProgressDisplay>(progress);
   }
   status = job_run(*job, settings->input_set.inputs);
   if (display) display->finish();
   // The shell, and whatever script started us, must see the signal, not a status. Nothing is
   // left to release that the end of the process would not.
-  if (job->interrupted) platform_die_of_interruption(platform_interruption());
-  return status;
+  if (job->stopped()) platform_die_of_interruption(platform_interruption());
+  return status.value();
 }
 
 }  // namespace velmarch

@@ -50,7 +50,7 @@ struct ToolSettings {
 /// A record with every default and the program's hooks; null when memory runs out.
 std::unique_ptr<ToolSettings> tool_settings_create();
 /// True when conversion goes ahead; false stops the run with *status as it then stands.
-bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, int* status);
+bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, ExitStatus* status);
 int32_t tool_settings_trace_version(const ToolSettings* settings);
 
 /// The program entry: parse, convert, release; answers the exit status.

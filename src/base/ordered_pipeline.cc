@@ -66,7 +66,7 @@ bool OrderedPipeline::advance(std::unique_lock<std::mutex>& lock, bool wait) {
       if (in_order && (unfinished_before & (uint64_t{1} << step)) != 0) break;
       if (plan_[step] != On::caller) {
         task.running = true;
-        work_.emplace_back(&task, step);
+        work_.push_back(&task);
         work_ready_.notify_one();
         progress = true;
         break;
@@ -131,7 +131,7 @@ void OrderedPipeline::carry_on(std::unique_lock<std::mutex>& lock, Task& task) {
       Task& after = *tasks_[i + 1];
       if (!after.running && after.next == step) {
         after.running = true;
-        work_.emplace_back(&after, step);
+        work_.push_back(&after);
         work_ready_.notify_one();
       }
       break;
@@ -146,9 +146,8 @@ void OrderedPipeline::work() {
   for (;;) {
     work_ready_.wait(lock, [this] { return stopping_ || !work_.empty(); });
     if (work_.empty()) return;
-    auto [task, step] = work_.front();
+    Task* task = work_.front();
     work_.pop_front();
-    (void)step;  // the task's next step
     carry_on(lock, *task);
   }
 }

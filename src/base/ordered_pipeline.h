@@ -68,7 +68,7 @@ class OrderedPipeline {
   std::condition_variable work_ready_;  // workers wait here for steps
   std::condition_variable step_done_;   // the caller waits here for workers
   std::deque<std::unique_ptr<Task>> tasks_;        // in flight, in the order added
-  std::deque<std::pair<Task*, size_t>> work_;      // worker steps ready to run
+  std::deque<Task*> work_;  // tasks whose next step is ready to run on a worker
   int64_t memory_in_flight_ = 0;
   int64_t peak_memory_ = 0;
   bool stopping_ = false;

@@ -30,7 +30,7 @@ const std::vector<std::string> frames = {"11:05:53.123;0;123;8;1122334455667788"
 class ConvertFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    job = job_create(&in, &out, true, &flags, &sink);
+    job = job_create(&in, &out, &flags, &sink);
     ASSERT_TRUE(job);
   }
 
@@ -38,10 +38,10 @@ class ConvertFile : public ::testing::Test {
   // input; answers the result and leaves the log in log_.
   int convert(const std::string& name) {
     testing::internal::CaptureStderr();
-    int result = job_convert_file(*job, name + ".txt", name);
+    ExitStatus result = job_convert_file(*job, name + ".txt", name);
     result |= job_commit(*job);
     log_ = testing::internal::GetCapturedStderr();
-    return result;
+    return result.value();
   }
   bool logged(const std::string& text) const { return log_.find(text) != std::string::npos; }
 
@@ -54,10 +54,10 @@ class ConvertFile : public ::testing::Test {
 };
 
 TEST_F(ConvertFile, JobNeedsEveryPart) {
-  EXPECT_FALSE(job_create(nullptr, &out, true, &flags, &sink));
-  EXPECT_FALSE(job_create(&in, nullptr, true, &flags, &sink));
-  EXPECT_FALSE(job_create(&in, &out, true, nullptr, &sink));
-  EXPECT_FALSE(job_create(&in, &out, true, &flags, nullptr));
+  EXPECT_FALSE(job_create(nullptr, &out, &flags, &sink));
+  EXPECT_FALSE(job_create(&in, nullptr, &flags, &sink));
+  EXPECT_FALSE(job_create(&in, &out, nullptr, &sink));
+  EXPECT_FALSE(job_create(&in, &out, &flags, nullptr));
 }
 
 TEST_F(ConvertFile, SinkSeesNewFileFramesEndFile) {
@@ -110,7 +110,7 @@ TEST_F(ConvertFile, HeaderWithoutSessionIsRejectedAndForgotten) {
   EXPECT_EQ(convert("a"), 0);
   EXPECT_EQ(convert("zero"), 8);
   EXPECT_TRUE(logged(" E Could not parse file header\n"));
-  EXPECT_EQ(job->previous_file.input_path.view(), "a.txt");
+  EXPECT_EQ(job->previous_file().input_path.view(), "a.txt");
   EXPECT_EQ(convert("again"), 0);
   EXPECT_TRUE(logged("Repeated input file"));
 }
@@ -130,10 +130,10 @@ TEST_F(ConvertFile, FailedFileStillCountsAsPrevious) {
 
 TEST_F(ConvertFile, BaseSinkFailsEveryFile) {
   TraceSink refusing;
-  auto base_job = job_create(&in, &out, true, &flags, &refusing);
+  auto base_job = job_create(&in, &out, &flags, &refusing);
   in.add_file("a.txt", text_log("L1", 1, 1, frames));
   testing::internal::CaptureStderr();
-  EXPECT_EQ(job_convert_file(*base_job, "a.txt", "a"), 8);
+  EXPECT_EQ(job_convert_file(*base_job, "a.txt", "a").value(), 8);
   std::string log = testing::internal::GetCapturedStderr();
   EXPECT_NE(log.find("Error on new file"), std::string::npos);
   EXPECT_TRUE(out.files().empty());
@@ -154,7 +154,7 @@ TEST_F(ConvertFile, EveryBufferSizeReadsTheSame) {
   for (int64_t size : {-1, 0, 1, 7, 64, 100000}) {
     flags.buffer_size = size;
     sink.calls.clear();
-    job->previous_file = TraceFileInfo{};
+    job->forget_previous_file();
     EXPECT_EQ(convert("a"), 0) << size;
     EXPECT_EQ(sink.calls.size(), 5u) << size;
   }
@@ -188,7 +188,7 @@ TEST_F(ConvertFile, ReadErrorFailsTheFileAndKeepsTheInput) {
   flags.delete_converted = true;
   for (int64_t size : {-1, 0, 16}) {
     flags.buffer_size = size;
-    job->previous_file = TraceFileInfo{};
+    job->forget_previous_file();
     EXPECT_EQ(convert("a"), 8) << size;
     EXPECT_TRUE(logged(" E Could not read input file a.txt\n")) << size;
     EXPECT_TRUE(in.has_file("a.txt"));
@@ -199,7 +199,7 @@ class ConvertToTrc : public ConvertFile {
  protected:
   void SetUp() override {
     writer = trc_writer_create(TRC_VERSION_2_1);
-    job = job_create(&in, &out, true, &flags, writer.get());
+    job = job_create(&in, &out, &flags, writer.get());
     in.add_file("a.txt", text_log("L1", 1, 1, frames));
     flags.delete_converted = true;
   }
@@ -221,21 +221,21 @@ TEST_F(ConvertToTrc, WriterFailuresKeepTheInput) {
 
   out.fail_open.clear();
   out.write_budget["a.trc"] = 20;
-  job->previous_file = TraceFileInfo{};
+  job->forget_previous_file();
   EXPECT_EQ(convert("a"), 8);
   EXPECT_TRUE(logged("Could not write CAN header"));
   EXPECT_FALSE(out.has_file("a.trc"));
   EXPECT_TRUE(in.has_file("a.txt"));
 
   out.write_budget["a.trc"] = 100;
-  job->previous_file = TraceFileInfo{};
+  job->forget_previous_file();
   EXPECT_EQ(convert("a"), 8);
   EXPECT_FALSE(out.has_file("a.trc"));  // a cut trace is not left behind
   EXPECT_TRUE(in.has_file("a.txt"));
 
   out.write_budget.clear();
   out.fail_close.insert("a.trc");
-  job->previous_file = TraceFileInfo{};
+  job->forget_previous_file();
   EXPECT_EQ(convert("a"), 8);
   EXPECT_TRUE(logged("Could not close CAN file"));
   EXPECT_TRUE(logged("Error during end file callback"));

@@ -38,8 +38,8 @@ class DeleteConverted : public ::testing::Test {
 
   int run(const std::vector<std::string>& inputs) {
     writer = trc_writer_create(TRC_VERSION_2_1);
-    job = job_create(&fs, &fs, true, &flags, writer.get());
-    job->interruption = test_interruption;
+    job = job_create(&fs, &fs, &flags, writer.get());
+    job->take_interruption_from(test_interruption);
     return job_run_logged(*job, inputs, log);
   }
 
@@ -130,7 +130,7 @@ TEST_F(DeleteConverted, InterruptedInAFileDeletesNothingAndKeepsFinishedTraces) 
     if (path == "logs/b.txt") interruption_signal = 2;
   };
   run({"logs"});
-  EXPECT_TRUE(job->interrupted);
+  EXPECT_TRUE(job->stopped());
   EXPECT_EQ(log, std::vector<std::string>{"F Interrupted: logs/b.txt not converted"});
   // The whole trace that waited for the commit is published; the one in flight goes.
   EXPECT_EQ(fs.files(), (std::vector<std::string>{"logs/a.txt", "logs/b.txt", "logs_out/a.trc"}));
@@ -196,9 +196,9 @@ TEST_F(DeleteConverted, SummaryCountsOnlyWhatIsOnDisk) {
     }
     RunProgress progress;
     std::unique_ptr<TrcWriter> sink = trc_writer_create(TRC_VERSION_2_1);
-    std::unique_ptr<ConversionJob> stopping = job_create(&tree, &tree, true, &flags, sink.get());
-    stopping->progress = &progress;
-    stopping->interruption = interruption_after_looks;
+    std::unique_ptr<ConversionJob> stopping = job_create(&tree, &tree, &flags, sink.get());
+    stopping->show_progress(&progress);
+    stopping->take_interruption_from(interruption_after_looks);
     looks_left = 9000;  // b's first 8,192 frames were told to the progress by then
     std::vector<std::string> said;
     job_run_logged(*stopping, {"logs"}, said);

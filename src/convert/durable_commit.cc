@@ -1,6 +1,4 @@
-// --delete-converted: the traces of converted inputs wait, whole under their hidden names,
-// until enough of them are done; then they are flushed together, given their names and
-// flushed again, and only then do their inputs go.
+#include "convert/durable_commit.h"
 
 #include <cerrno>
 
@@ -14,10 +12,11 @@ namespace {
 
 // A file counted as converted whose trace could not be published in the end failed after all:
 // the summary counts only what is on disk.
-void count_unpublished(ConversionJob& job, const PendingInput& input) {
-  if (job.progress == nullptr || input.failed) return;
-  job.progress->files_converted.fetch_sub(1, std::memory_order_relaxed);
-  job.progress->files_failed.fetch_add(1, std::memory_order_relaxed);
+void count_unpublished(const ConversionJob& job, const PendingInput& input) {
+  RunProgress* progress = job.setup().progress;
+  if (progress == nullptr || input.failed) return;
+  progress->files_converted.fetch_sub(1, std::memory_order_relaxed);
+  progress->files_failed.fetch_add(1, std::memory_order_relaxed);
 }
 
 void remove_trace(const PendingInput& input) {
@@ -26,10 +25,10 @@ void remove_trace(const PendingInput& input) {
 
 // The trace at the name, flushed by now, stands for the new one while it is still the file
 // whose bytes were compared.
-bool keep_identical(ConversionJob& job, const PendingInput& input) {
+bool keep_identical(const ConversionJob& job, const PendingInput& input) {
   const SmallString& final_path = input.trace->final_path();
   FileIdentity now;
-  if (folder_root_identify(job.output_root, final_path.view(), now) == 0 &&
+  if (folder_root_identify(job.setup().output_root, final_path.view(), now) == 0 &&
       same_file_state(input.existing, now)) {
     DIAG(LOG_DEBUG, "Kept the identical trace %s", final_path.c_str());
     return true;
@@ -39,21 +38,24 @@ bool keep_identical(ConversionJob& job, const PendingInput& input) {
   return false;
 }
 
+}  // namespace
+
 // Makes the pending traces durable and publishes them, in order, never over anything at their
 // names; answers for each whether it is now published and durable.
-std::vector<bool> commit_traces(ConversionJob& job) {
-  std::vector<bool> published(job.pending.size(), false);
+std::vector<bool> DurableCommit::publish_traces(ConversionJob& job) {
+  FolderRoot* output_root = job.setup().output_root;
+  std::vector<bool> published(pending_.size(), false);
   std::vector<SmallString> flushed;
-  for (const PendingInput& input : job.pending) {
+  for (const PendingInput& input : pending_) {
     flushed.push_back(input.identical ? input.trace->final_path()
                                       : input.trace->temporary_path());
   }
   // The data first, then the names: a power cut leaves either the old name or the whole trace.
-  bool synced = folder_root_sync(job.output_root, flushed);
+  bool synced = folder_root_sync(output_root, flushed);
   int sync_error = errno;
   std::vector<SmallString> finals;
-  for (size_t i = 0; i < job.pending.size(); ++i) {
-    const PendingInput& input = job.pending[i];
+  for (size_t i = 0; i < pending_.size(); ++i) {
+    const PendingInput& input = pending_[i];
     const SmallString& final_path = input.trace->final_path();
     RenameResult renamed = RenameResult::failed;
     if (!synced) {
@@ -77,12 +79,12 @@ std::vector<bool> commit_traces(ConversionJob& job) {
     published[i] = true;
     finals.push_back(final_path);
   }
-  if (!finals.empty() && !folder_root_sync(job.output_root, finals)) {
+  if (!finals.empty() && !folder_root_sync(output_root, finals)) {
     sync_error = errno;
-    for (size_t i = 0; i < job.pending.size(); ++i) {
+    for (size_t i = 0; i < pending_.size(); ++i) {
       if (!published[i]) continue;
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk",
-           job.pending[i].trace->final_path().c_str());
+           pending_[i].trace->final_path().c_str());
       log_reason(LOG_ERROR, sync_error);
       published[i] = false;
     }
@@ -90,9 +92,14 @@ std::vector<bool> commit_traces(ConversionJob& job) {
   return published;
 }
 
-}  // namespace
+bool DurableCommit::holds_trace_for(const SmallString& final_path) const {
+  for (const PendingInput& input : pending_) {
+    if (input.trace->final_path() == final_path) return true;
+  }
+  return false;
+}
 
-void job_queue_input(ConversionJob& job, FileTask& task, bool converted) {
+void DurableCommit::queue(FileTask& task, bool converted) {
   StrView input_path = task.input_path.view();
   bool trace_waiting = task.output_state == OutputState::staged;
   if (converted && !trace_waiting) {
@@ -103,69 +110,73 @@ void job_queue_input(ConversionJob& job, FileTask& task, bool converted) {
   if (converted && task.reached_through_link) {
     DIAG(LOG_WARN, "Not removing %.*s: reached through a link", STR_VIEW_ARG(input_path));
   }
-  job.pending.push_back(PendingInput{SmallString(input_path), task.opened,
-                                     converted && !task.reached_through_link, !converted,
-                                     std::move(task.output_file), task.output_identical,
-                                     task.output_existing});
-  job.pending_bytes += task.opened.size;
+  pending_.push_back(PendingInput{SmallString(input_path), task.opened,
+                                  converted && !task.reached_through_link, !converted,
+                                  std::move(task.output_file), task.output_identical,
+                                  task.output_existing});
+  pending_bytes_ += task.opened.size;
 }
 
-int job_commit(ConversionJob& job) {
-  if (job.pending.empty()) return EXIT_OK;
-  std::vector<bool> published = commit_traces(job);
-  int status = EXIT_OK;
-  for (size_t i = 0; i < job.pending.size(); ++i) {
-    const PendingInput& input = job.pending[i];
+ExitStatus DurableCommit::commit(ConversionJob& job) {
+  if (pending_.empty()) return EXIT_OK;
+  std::vector<bool> published = publish_traces(job);
+  ExitStatus status = EXIT_OK;
+  for (size_t i = 0; i < pending_.size(); ++i) {
+    const PendingInput& input = pending_[i];
     StrView path = input.input_path.view();
     if (!published[i]) {
-      if (!input.failed) DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(path));
+      if (!input.failed) log_conversion_failed(path);
       count_unpublished(job, input);
       status |= EXIT_FILE_FAILED;
       continue;
     }
     if (!input.remove) continue;
-    if (job_interrupted(job)) {
+    if (job.check_interruption()) {
       DIAG(LOG_DEBUG, "Kept %.*s: the run was interrupted", STR_VIEW_ARG(path));
       continue;
     }
     // A log still being uploaded, or replaced meanwhile, holds data its trace has not.
     FileIdentity now;
-    if (folder_root_identify(job.input_root, path, now) != 0 ||
+    FolderRoot* input_root = job.setup().input_root;
+    if (folder_root_identify(input_root, path, now) != 0 ||
         !same_file_state(input.identity, now)) {
       DIAG(LOG_ERROR, "Input changed during conversion, not removed: %.*s", STR_VIEW_ARG(path));
-      DIAG(LOG_ERROR, "Error during conversion of %.*s", STR_VIEW_ARG(path));
+      log_conversion_failed(path);
       status |= EXIT_FILE_FAILED;
       continue;
     }
-    if (!folder_root_remove(job.input_root, path)) {
+    if (!folder_root_remove(input_root, path)) {
       DIAG_FAILURE(LOG_ERROR, "Could not remove input file after conversion: %.*s",
                    STR_VIEW_ARG(path));
     } else {
       DIAG(LOG_DEBUG, "Removed %.*s: its trace is whole and on disk", STR_VIEW_ARG(path));
     }
   }
-  job.pending.clear();
-  job.pending_bytes = 0;
+  clear();
   return status;
 }
 
-void job_publish_pending(ConversionJob& job) {
-  if (!job.pending.empty()) {
-    std::vector<bool> published = commit_traces(job);
-    for (size_t i = 0; i < job.pending.size(); ++i) {
-      if (!published[i]) count_unpublished(job, job.pending[i]);
+void DurableCommit::publish_on_stop(ConversionJob& job) {
+  if (!pending_.empty()) {
+    std::vector<bool> published = publish_traces(job);
+    for (size_t i = 0; i < pending_.size(); ++i) {
+      if (!published[i]) count_unpublished(job, pending_[i]);
     }
   }
-  job.pending.clear();
-  job.pending_bytes = 0;
+  clear();
 }
 
-int job_commit_when_due(ConversionJob& job) {
+ExitStatus DurableCommit::commit_when_due(ConversionJob& job) {
   // One flush for many small files, but not so many that a power cut loses much work.
   constexpr size_t COMMIT_FILES = 1024;
   constexpr int64_t COMMIT_BYTES = 256 << 20;
-  if (job.pending.size() < COMMIT_FILES && job.pending_bytes < COMMIT_BYTES) return 0;
-  return job_commit(job);
+  if (pending_.size() < COMMIT_FILES && pending_bytes_ < COMMIT_BYTES) return EXIT_OK;
+  return commit(job);
+}
+
+void DurableCommit::clear() {
+  pending_.clear();
+  pending_bytes_ = 0;
 }
 
 }  // namespace velmarch

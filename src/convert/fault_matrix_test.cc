@@ -169,11 +169,11 @@ TEST(FaultMatrix, EveryFaultFailsCleanlyAndKeepsTheInput) {
     ConversionFlags flags;
     flags.delete_converted = true;
     auto writer = trc_writer_create(fault.version);
-    auto job = job_create(&fs, &fs, true, &flags, writer.get());
+    auto job = job_create(&fs, &fs, &flags, writer.get());
     ASSERT_TRUE(job);
 
     testing::internal::CaptureStderr();
-    int status = job_run(*job, StringList{SmallString(StrView("logs"))});
+    int status = job_run(*job, StringList{SmallString(StrView("logs"))}).value();
     std::vector<std::string> log = masked_log(testing::internal::GetCapturedStderr());
 
     EXPECT_EQ(log, fault.log);

@@ -22,7 +22,7 @@ std::string text_log(int session) {
 class InputWalk : public ::testing::Test {
  protected:
   int run(const std::vector<std::string>& inputs, FolderRoot* output_root = nullptr) {
-    auto job = job_create(&in, output_root != nullptr ? output_root : &in, true, &flags, &sink);
+    auto job = job_create(&in, output_root != nullptr ? output_root : &in, &flags, &sink);
     return job_run_logged(*job, inputs, log);
   }
 

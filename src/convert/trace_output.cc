@@ -51,16 +51,14 @@ bool name_output(FileTask& task) {
 // With -d the input goes once its trace is published: that trace must never take the place of
 // another, whether from an earlier run or from this one. Byte for byte the same is no other.
 bool stage_output(ConversionJob& job, FileTask& task) {
+  FolderRoot* output_root = job.setup().output_root;
   const SmallString& final_path = task.output_file->final_path();
-  bool taken = false;
-  for (const PendingInput& input : job.pending) {
-    taken = taken || input.trace->final_path() == final_path;
-  }
+  bool taken = job.durable_commit().holds_trace_for(final_path);
   FileIdentity existing;
-  int found = folder_root_identify(job.output_root, final_path.view(), existing);
+  int found = folder_root_identify(output_root, final_path.view(), existing);
   // A rerun after a run without -d finds its own trace there: that one will do.
   bool identical = !taken && found == 0 && existing.regular &&
-                   same_bytes(job.output_root, final_path.view(),
+                   same_bytes(output_root, final_path.view(),
                               task.output_file->temporary_path().view());
   if (!identical && (taken || found != ENOENT)) {
     DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
@@ -76,13 +74,13 @@ bool stage_output(ConversionJob& job, FileTask& task) {
 
 // Written in place, the trace would have replaced what was at its name and then gone: the
 // name ends empty. A folder, or nothing, stays as it is.
-bool remove_previous_trace(ConversionJob& job, StrView final_path) {
+bool remove_previous_trace(FolderRoot* output_root, StrView final_path) {
   PathStatus status;
-  if (!folder_root_stat(job.output_root, final_path, &status)) return true;
+  if (!folder_root_stat(output_root, final_path, &status)) return true;
   if (!status.is_link && (status.kind == PATH_MISSING || status.kind == PATH_DIRECTORY)) {
     return true;
   }
-  if (folder_root_remove(job.output_root, final_path)) return true;
+  if (folder_root_remove(output_root, final_path)) return true;
   DIAG_FAILURE(LOG_ERROR, "Could not remove CAN file");
   return false;
 }
@@ -92,9 +90,8 @@ bool remove_previous_trace(ConversionJob& job, StrView final_path) {
 bool output_open(ConversionJob& job, FileTask& task) {
   SmallString path(task.output_path.view());
   path.append(task.sink->extension());
-  uint64_t random = job.name_seed ^ (job.outputs_made.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
-  task.output_file =
-      StagedFile::create(job.output_root, path.view(), task.info.permissions, random);
+  task.output_file = StagedFile::create(job.setup().output_root, path.view(),
+                                        task.opened.permissions, job.next_output_seed());
   if (!task.output_file) {
     DIAG_FAILURE(LOG_ERROR, "Could not open output file for CAN: %s", path.c_str());
     return false;
@@ -110,7 +107,7 @@ bool output_open(ConversionJob& job, FileTask& task) {
   return true;
 }
 
-bool output_end(FileTask& task) {
+bool output_end(FileTask& task, bool input_whole) {
   task.output_kept = false;
   // Nothing of ours is on disk when the output could not be made.
   if (task.output_state != OutputState::writing) return true;
@@ -120,18 +117,17 @@ bool output_end(FileTask& task) {
     DIAG_FAILURE(LOG_ERROR, "Could not close CAN file");
     result = false;
   }
-  const TraceFileInfo& info = task.info;
   // An output cut short by a failed write or close, or by an input that could not be read to
   // its end, could pass for a whole one: it is never published. The input is kept, so nothing
   // is lost.
-  bool whole = result && frames > 0 && !info.input_cut_short;
+  bool whole = result && frames > 0 && input_whole;
   if (whole) {
     DIAG(LOG_DEBUG, "Wrote %" PRId64 " frame%s to %s", frames, frames == 1 ? "" : "s",
          task.output_file->final_path().c_str());
   }
   // No other file in flight wants this name: it is given now, on this thread, rather than in
   // turn. A durable file's trace waits for the commit whatever.
-  if (whole && !info.durable && !info.name_shared) {
+  if (whole && !task.durable && !task.name_shared) {
     task.output_state = OutputState::named;
     task.output_kept = name_output(task);
     return task.output_kept;
@@ -148,22 +144,22 @@ bool output_end(FileTask& task) {
   return result;
 }
 
-bool output_publish(ConversionJob& job, FileTask& task) {
-  const TraceFileInfo& info = task.info;
+bool output_publish(ConversionJob& job, FileTask& task, bool run_stops) {
   switch (task.output_state) {
     case OutputState::named:
       return task.output_kept;
     case OutputState::whole:
       // The run stops: what was not published by now never is.
-      if (info.interrupted) return remove_output(task);
-      task.output_kept = info.durable ? stage_output(job, task) : name_output(task);
-      if (task.output_kept && !info.durable) task.output_state = OutputState::named;
+      if (run_stops) return remove_output(task);
+      task.output_kept = task.durable ? stage_output(job, task) : name_output(task);
+      if (task.output_kept && !task.durable) task.output_state = OutputState::named;
       return task.output_kept;
     case OutputState::failed:
       // A durable file's input stays, and so does what is at its name; an interrupted run
       // changes nothing more.
-      if (info.durable || info.interrupted) return true;
-      return remove_previous_trace(job, task.output_file->final_path().view());
+      if (task.durable || run_stops) return true;
+      return remove_previous_trace(job.setup().output_root,
+                                   task.output_file->final_path().view());
     default:
       return true;
   }

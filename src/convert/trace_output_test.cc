@@ -20,7 +20,7 @@ class TraceOutput : public ::testing::Test {
  protected:
   void SetUp() override {
     writer = trc_writer_create(TRC_VERSION_1_1);
-    job = job_create(&root, &root, true, &flags, writer.get());
+    job = job_create(&root, &root, &flags, writer.get());
   }
 
   // Takes one file through the output's steps as the job does; answers whether it ended and
@@ -31,8 +31,8 @@ class TraceOutput : public ::testing::Test {
     for (const auto& record : frames) {
       if (!ok || !task.sink->frame(record)) break;
     }
-    bool ended = output_end(task);
-    bool published = output_publish(*job, task);
+    bool ended = output_end(task, true);
+    bool published = output_publish(*job, task, false);
     log_ = testing::internal::GetCapturedStderr();
     return ended && published;
   }
@@ -40,7 +40,7 @@ class TraceOutput : public ::testing::Test {
     auto task = std::make_unique<FileTask>(output + ".txt", output, false);
     task->info.input_path = task->input_path;
     task->info.output_path = task->output_path;
-    task->info.durable = durable;
+    task->durable = durable;
     task->sink = writer.get();
     return task;
   }
@@ -77,9 +77,9 @@ TEST_F(TraceOutput, DurableTraceIsStagedUnderItsHiddenName) {
   EXPECT_FALSE(root.has_file("run.trc"));
   ASSERT_EQ(root.files().size(), 1u);
   EXPECT_EQ(final_path_of(root.files()[0]).view(), "run.trc");
-  job_queue_input(*job, *task, false);  // an input kept: the trace is published all the same
-  ASSERT_EQ(job->pending.size(), 1u);
-  EXPECT_EQ(job_commit(*job), 0);
+  job->durable_commit().queue(*task, false);  // an input kept: the trace is published all the same
+  ASSERT_EQ(job->durable_commit().waiting(), 1u);
+  EXPECT_EQ(job_commit(*job), EXIT_OK);
   EXPECT_EQ(root.file("run.trc"), read_test_data("example_v1_1.trc"));
   EXPECT_EQ(root.files(), std::vector<std::string>{"run.trc"});
 }
@@ -144,14 +144,13 @@ TEST_F(TraceOutput, OpenFailureTouchesNothingOnDisk) {
 
 TEST_F(TraceOutput, InterruptedWholeTraceGoesInTurn) {
   auto task = task_for("x");
-  task->info.name_shared = true;  // so that it waits for its turn
+  task->name_shared = true;  // so that it waits for its turn
   testing::internal::CaptureStderr();
   ASSERT_TRUE(output_open(*job, *task));
   for (const auto& record : worked_example()) ASSERT_TRUE(task->sink->frame(record));
-  ASSERT_TRUE(output_end(*task));
+  ASSERT_TRUE(output_end(*task, true));
   EXPECT_EQ(task->output_state, OutputState::whole);
-  task->info.interrupted = true;
-  EXPECT_TRUE(output_publish(*job, *task));
+  EXPECT_TRUE(output_publish(*job, *task, true));
   testing::internal::GetCapturedStderr();
   EXPECT_TRUE(root.files().empty());
 }

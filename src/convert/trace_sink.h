@@ -18,19 +18,6 @@ struct TraceFileInfo {
   double header_time = 0;   // seconds since 1970
   uint32_t session_no = 0;
   uint32_t split_no = 0;
-  /// The input's permission bits, which its output takes; 0 for the platform's default.
-  uint32_t permissions = 0;
-  /// The input is deleted once its output is durable: the output waits, unpublished, for
-  /// commit, and is never published over anything already at its name.
-  bool durable = false;
-  /// Set before end_file when the input could not be read to its end, or the run was
-  /// interrupted: the frames the sink got are only the first part of the file.
-  bool input_cut_short = false;
-  /// Set when the run stops: the output goes, whatever it holds, and nothing else is touched.
-  bool interrupted = false;
-  /// Another file converted at the same time has an output of the same name: it is given its
-  /// name only in turn. Otherwise a whole output is given its name as soon as it is closed.
-  bool name_shared = false;
 };
 
 /// What one trace format does: turns the frames of one input into the bytes of its output.

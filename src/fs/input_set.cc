@@ -23,7 +23,7 @@ int64_t parent_separator(StrView input) {
   return -1;
 }
 
-bool fail(int* status) {
+bool fail(ExitStatus* status) {
   if (status != nullptr) *status = EXIT_NO_COMMON_ROOT;
   return false;
 }
@@ -55,7 +55,7 @@ int32_t normalize_path_option(int count, const char* const* values, StringList& 
   return code;
 }
 
-bool find_common_root(InputSet& set, int* status) {
+bool find_common_root(InputSet& set, ExitStatus* status) {
   // Only whether the parents differ matters, so the first one stands for the set.
   StrView parent;
   bool have_parent = false;

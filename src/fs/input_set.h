@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/exit_status.h"
 #include "base/small_string.h"
 #include "fs/path_value.h"
 
@@ -24,7 +25,7 @@ inline constexpr int32_t PATH_OPTION_NO_MEMORY = 3;
 int32_t normalize_path_option(int count, const char* const* values, StringList& destination);
 
 /// Finds the one folder that holds every input, stores it as the common root and makes the
-/// inputs relative to it. On failure sets *status to 132 and answers false.
-bool find_common_root(InputSet& set, int* status);
+/// inputs relative to it. On failure sets *status to EXIT_NO_COMMON_ROOT and answers false.
+bool find_common_root(InputSet& set, ExitStatus* status);
 
 }  // namespace velmarch

@@ -10,7 +10,7 @@ namespace {
 
 struct Outcome {
   bool found;
-  int status;
+  ExitStatus status;
   std::string root;
   std::vector<std::string> inputs;
   std::string log;
@@ -20,7 +20,7 @@ Outcome common_root(const std::vector<std::string>& inputs) {
   InputSet set;
   for (const auto& input : inputs) set.inputs.emplace_back(StrView(input));
   Outcome outcome{};
-  outcome.status = 8;  // left alone on success
+  outcome.status = EXIT_FILE_FAILED;  // left alone on success
   testing::internal::CaptureStderr();
   outcome.found = find_common_root(set, &outcome.status);
   outcome.log = testing::internal::GetCapturedStderr();
@@ -34,7 +34,7 @@ using Inputs = std::vector<std::string>;
 TEST(FindCommonRoot, OneParentBecomesTheRootOfRelativeInputs) {
   Outcome o = common_root({"D:/data/a.txt", "D:/data/logs/", "D:/data/a.txt"});
   EXPECT_TRUE(o.found);
-  EXPECT_EQ(o.status, 8);
+  EXPECT_EQ(o.status.value(), 8);
   EXPECT_EQ(o.root, "D:/data/");
   EXPECT_EQ(o.inputs, (Inputs{"a.txt", "logs/", "a.txt"}));
   EXPECT_EQ(o.log, "");
@@ -57,7 +57,7 @@ TEST(FindCommonRoot, TopOfTheFileSystemActsAsADrive) {
   for (const char* top : {"/", "D:/"}) {
     o = common_root({top, "D:/x/a.txt"});
     EXPECT_FALSE(o.found);
-    EXPECT_EQ(o.status, 132);
+    EXPECT_EQ(o.status.value(), 132);
     EXPECT_NE(o.log.find(std::string(" F Could not find root for ") + top + "\n"),
               std::string::npos)
         << o.log;
@@ -72,7 +72,7 @@ TEST(FindCommonRoot, DistinctParentsFail) {
         Inputs{"D:/Data/a.txt", "D:/data/b.txt"}, Inputs{"/x/", "/x/a.txt"}}) {
     Outcome o = common_root(inputs);
     EXPECT_FALSE(o.found);
-    EXPECT_EQ(o.status, 132);
+    EXPECT_EQ(o.status.value(), 132);
     EXPECT_NE(o.log.find(" F No common root detected for all inputs\n"), std::string::npos);
     EXPECT_EQ(o.inputs, inputs);
   }
@@ -80,14 +80,14 @@ TEST(FindCommonRoot, DistinctParentsFail) {
 
 TEST(FindCommonRoot, RootlessInputIsReportedBeforeDistinctParentsAndNoInputsFailQuietly) {
   Outcome o = common_root({"D:/x/a.txt", "D:/y/b.txt", "c.txt", "d"});
-  EXPECT_EQ(o.status, 132);
+  EXPECT_EQ(o.status.value(), 132);
   EXPECT_NE(o.log.find("Could not find root for c.txt\n"), std::string::npos) << o.log;
   EXPECT_EQ(o.log.find("No common root"), std::string::npos);
   EXPECT_EQ(o.log.find("for d"), std::string::npos);
 
   o = common_root({});
   EXPECT_FALSE(o.found);
-  EXPECT_EQ(o.status, 132);
+  EXPECT_EQ(o.status.value(), 132);
   EXPECT_EQ(o.log, "");
 }
 

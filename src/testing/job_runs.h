@@ -17,7 +17,7 @@ inline int job_run_logged(ConversionJob& job, const std::vector<std::string>& in
   StringList list;
   for (const auto& input : inputs) list.emplace_back(StrView(input));
   testing::internal::CaptureStderr();
-  int status = job_run(job, list);
+  int status = job_run(job, list).value();
   log = masked_log(testing::internal::GetCapturedStderr());
   return status;
 }

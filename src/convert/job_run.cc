@@ -1,0 +1,268 @@
+// One run of the job: the walk's files go through an ordered pipeline, several at once, and
+// come out finished in walk order, so that the results are those of one file after another.
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/ordered_pipeline.h"
+#include "convert/conversion_job.h"
+#include "convert/input_count.h"
+#include "convert/input_walk.h"
+#include "diag/log.h"
+#include "fs/path_value.h"
+#include "stream/file_stream.h"
+
+namespace velmarch {
+
+namespace {
+
+using On = OrderedPipeline::On;
+// A file is opened and its header read on a worker, accepted in walk order (on the worker whose
+// turn it is), converted on a worker and finished in walk order on the job's thread.
+const std::vector<On> FILE_STEPS = {On::worker, On::ordered, On::worker, On::caller};
+
+// One place in the order in which a run finishes things: a file, or lines the walk said
+// between files, or the commit at the end of an input.
+struct Turn {
+  std::unique_ptr<FileTask> file;
+  LogCapture said;
+  bool commit = false;
+};
+
+// The formats of the files in flight, one each: the job's own and more made by it. A worker
+// takes one when its file is accepted; the job's thread gives it back when the file is done.
+class SinkPool {
+ public:
+  // As many as wanted, or only the job's own when its format cannot make more.
+  SinkPool(TraceSink* own, size_t wanted) {
+    free_.push_back(own);
+    while (free_.size() < wanted) {
+      std::unique_ptr<TraceSink> sink = own->another();
+      if (!sink) break;
+      free_.push_back(sink.get());
+      made_.push_back(std::move(sink));
+    }
+    if (free_.size() < wanted) {
+      free_ = {own};
+      made_.clear();
+    }
+  }
+  // Before the run only.
+  size_t size() const { return free_.size(); }
+
+  TraceSink* take() {
+    std::lock_guard<std::mutex> hold(lock_);
+    TraceSink* sink = free_.back();
+    free_.pop_back();
+    return sink;
+  }
+  void give_back(TraceSink* sink) {
+    std::lock_guard<std::mutex> hold(lock_);
+    free_.push_back(sink);
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<TraceSink*> free_;  // under lock_ once the run goes
+  std::vector<std::unique_ptr<TraceSink>> made_;
+};
+
+// How many files are in flight at once, on how many workers, within what memory.
+struct RunShape {
+  int workers;
+  size_t window;
+  int64_t memory_budget;
+};
+
+// At most 8 files per worker.
+size_t files_in_flight(const ConversionFlags& flags) {
+  return flags.jobs > 1 ? static_cast<size_t>(8 * flags.jobs) : 1;
+}
+
+RunShape shape_of(const ConversionFlags& flags, const SinkPool& sinks) {
+  RunShape shape{flags.jobs > 1 ? flags.jobs : 0, files_in_flight(flags), 0};
+  // A format that takes one file at a time makes a run of one file at a time.
+  if (sinks.size() < shape.window) shape = RunShape{0, 1, 0};
+  int64_t buffer = flags.buffer_size;
+  shape.memory_budget = buffer > 0 ? std::max(shape.workers, 1) * (buffer + (int64_t{16} << 20))
+                                   : int64_t{512} << 20;
+  return shape;
+}
+
+// Everything of a run that lives only while it runs. All of it is the job's thread's, in walk
+// order, but the pool of formats, which workers share under its lock.
+class JobRun final : public WalkVisitor {
+ public:
+  explicit JobRun(ConversionJob& job)
+      : job_(job),
+        sinks_(job.setup().sink, files_in_flight(job.flags())),
+        shape_(shape_of(job.flags(), sinks_)),
+        pipeline_(shape_.workers, FILE_STEPS, shape_.window, shape_.memory_budget) {}
+
+  // The inputs' status, or none when the status of one could not be queried: what was found so
+  // far is then dropped.
+  std::optional<ExitStatus> convert(const StringList& inputs) {
+    std::optional<ExitStatus> walked;
+    {
+      LogCaptureScope walk(&walk_log_);
+      walked = walk_inputs(inputs);
+      hand_over_walk_log();
+    }
+    pipeline_.drain();
+    if (!walked) return std::nullopt;
+    return *walked | finished_;
+  }
+
+ private:
+  std::optional<ExitStatus> walk_inputs(const StringList& inputs) {
+    FolderRoot* root = job_.setup().input_root;
+    ExitStatus status = EXIT_OK;
+    bool first = true;
+    for (const SmallString& input : inputs) {
+      if (job_.check_interruption()) break;
+      if (job_.flags().delete_converted && !first) wait_for_deletions_before(input.view());
+      first = false;
+      std::optional<SmallString> output =
+          output_of_input(root, input.view(), job_.flags().no_append_root);
+      if (!output) return std::nullopt;
+      status |= walk_input(root, input.view(), output->view(), *this);
+      // Each input's deletions are done before the next input is looked at: an input given
+      // twice is then met the second time as a run that deleted every file at once would.
+      hand_over_walk_log();
+      auto commit = std::make_shared<Turn>();
+      commit->commit = true;
+      take_turn(std::move(commit), {}, 0);
+    }
+    return status;
+  }
+
+  bool stop_requested() override { return job_.check_interruption(); }
+
+  // Makes the file's output folder, then puts the file in line.
+  void on_file(const WalkedFile& file) override {
+    StrView folder = path_directory_part(file.output);
+    // Files of one folder come one after another: the folders are made once for all of them. A
+    // failure is told by each of its files, with the reason.
+    if (!made_folder_ || made_folder_->view() != folder) {
+      made_folder_error_ = 0;
+      if (!folder_root_make_directories(job_.setup().output_root, folder)) {
+        made_folder_error_ = errno != 0 ? errno : EIO;
+      }
+      made_folder_ = SmallString(folder);
+    }
+    files_started_.insert({file.status.device, file.status.inode});
+    hand_over_walk_log();
+    auto turn = std::make_shared<Turn>();
+    turn->file = std::make_unique<FileTask>(file.input, file.output, file.through_link);
+    FileTask* task = turn->file.get();
+    task->listed = file.status;
+    task->output_folder_error = made_folder_error_;
+    // A name that another file in flight writes too is given in turn only.
+    int& writing = names_in_flight_[std::string(file.output)];
+    task->name_shared = writing++ > 0;
+    take_turn(std::move(turn),
+              {[this, task] {
+                 LogCaptureScope keep(&task->log);
+                 file_open(job_, *task);
+               },
+               [this, task] {
+                 task->sink = sinks_.take();  // in flight now, so one is free
+                 LogCaptureScope keep(&task->log);
+                 file_decide(job_, *task);
+               },
+               [this, task] {
+                 LogCaptureScope keep(&task->log);
+                 file_convert(job_, *task);
+               }},
+              memory_for(file.status));
+  }
+
+  // The turn comes after everything found so far; its last step finishes it.
+  void take_turn(std::shared_ptr<Turn> turn, std::vector<OrderedPipeline::Step> steps,
+                 int64_t memory) {
+    steps.resize(FILE_STEPS.size());
+    steps.back() = [this, turn] { finish_turn(*turn); };
+    pipeline_.add(std::move(steps), memory);
+  }
+
+  // On the job's thread, in walk order: says what was kept for the turn and finishes it.
+  void finish_turn(Turn& turn) {
+    LogCaptureScope direct(nullptr);
+    turn.said.replay();
+    if (turn.commit) {
+      if (!job_.stopped()) finished_ |= job_.durable_commit().commit(job_);
+      return;
+    }
+    if (!turn.file) return;
+    FileTask& task = *turn.file;
+    ExitStatus result = file_finish(job_, task);
+    sinks_.give_back(task.sink);
+    auto name = names_in_flight_.find(std::string(task.output_path.view()));
+    if (--name->second == 0) names_in_flight_.erase(name);
+    if (job_.stopped()) return;
+    if (!result.ok()) log_conversion_failed(task.input_path.view());
+    finished_ |= result | job_.durable_commit().commit_when_due(job_);
+  }
+
+  // What the walk said since its last turn is said in its place: after every file found before.
+  void hand_over_walk_log() {
+    if (walk_log_.empty()) return;
+    auto turn = std::make_shared<Turn>();
+    std::swap(turn->said, walk_log_);
+    take_turn(std::move(turn), {}, 0);
+  }
+
+  // With -d an input's files go once its commit is done. A later input that a deletion could
+  // change (a folder, or a file already started under another name) waits for every file
+  // before it, as it would in a run that converted one file after another.
+  void wait_for_deletions_before(StrView input) {
+    PathStatus status;
+    bool unaffected = folder_root_stat(job_.setup().input_root, input, &status) &&
+                      status.kind == PATH_FILE &&
+                      files_started_.count({status.device, status.inode}) == 0;
+    if (unaffected) return;
+    hand_over_walk_log();
+    pipeline_.drain();
+  }
+
+  // The memory a file holds while in flight: its read buffer and the write block of its trace.
+  int64_t memory_for(const PathStatus& status) const {
+    int64_t buffer = job_.flags().buffer_size;
+    if (buffer < 0) buffer = std::min(status.size, FILE_READ_BLOCK);
+    return buffer + static_cast<int64_t>(FILE_STREAM_WRITE_BLOCK);
+  }
+
+  ConversionJob& job_;
+  SinkPool sinks_;
+  const RunShape shape_;
+  OrderedPipeline pipeline_;
+
+  LogCapture walk_log_;  // what the walk said since its last turn
+  std::optional<SmallString> made_folder_;  // the output folder made for the last file
+  int made_folder_error_ = 0;               // why making it failed; 0 when it is there
+  std::set<std::pair<uint64_t, uint64_t>> files_started_;  // device and inode
+  std::map<std::string, int> names_in_flight_;  // output paths of the files in flight
+  ExitStatus finished_;  // of the files and commits finished so far
+};
+
+}  // namespace
+
+ExitStatus job_run(ConversionJob& job, const StringList& inputs) {
+  if (job.setup().progress != nullptr) count_inputs(job, inputs, *job.setup().progress);
+  std::optional<ExitStatus> status = JobRun(job).convert(inputs);
+  if (job.stopped()) {
+    job.tell_stop();
+    job.durable_commit().publish_on_stop(job);
+  }
+  return status.value_or(EXIT_INTERNAL);
+}
+
+}  // namespace velmarch
