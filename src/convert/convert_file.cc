@@ -113,7 +113,7 @@ FeedEnd feed_frames(ConversionJob& job, FileTask& task) {
   told();
   task.frames = frames;
   if (ahead ? ahead->failed() : text_log_failed(reader)) {
-    DIAG(LOG_ERROR, "Could not read input file %.*s", STR_VIEW_ARG(task.input_path.view()));
+    DIAG(LOG_ERROR, "Could not read input file %.*s", STR_VIEW_ARG(task.info.input_path.view()));
     return FeedEnd::unreadable;
   }
   return FeedEnd::all_fed;
@@ -123,7 +123,7 @@ FeedEnd feed_frames(ConversionJob& job, FileTask& task) {
 FeedEnd convert_frames(ConversionJob& job, FileTask& task) {
   if (task.output_folder_error != 0) {
     // The sink would only fail to create its file, for a reason that hides this one.
-    StrView folder = path_directory_part(task.output_path.view());
+    StrView folder = path_directory_part(task.info.output_path.view());
     if (!folder.empty() && folder.back() == '/') folder.remove_suffix(1);
     DIAG(LOG_ERROR, "Could not create output folder %.*s", STR_VIEW_ARG(folder));
     log_reason(LOG_ERROR, task.output_folder_error);
@@ -142,7 +142,7 @@ void count_finished(const ConversionJob& job, const FileTask& task, ExitStatus r
   if (task.was_accepted() && result.ok()) {
     DIAG(LOG_DEBUG, "Read %.*s: %" PRId64 " record%s, %" PRId64
          " line%s skipped for timestamps that ran backwards, %" PRId64 " rollover%s",
-         STR_VIEW_ARG(task.input_path.view()), task.frames, task.frames == 1 ? "" : "s",
+         STR_VIEW_ARG(task.info.input_path.view()), task.frames, task.frames == 1 ? "" : "s",
          task.skipped_lines, task.skipped_lines == 1 ? "" : "s", task.rollovers,
          task.rollovers == 1 ? "" : "s");
   }
@@ -175,7 +175,7 @@ void queue_for_deletion(ConversionJob& job, FileTask& task, ExitStatus result) {
     kept = "it repeats the file before";
   }
   if (kept != nullptr) {
-    DIAG(LOG_DEBUG, "Kept %.*s: %s", STR_VIEW_ARG(task.input_path.view()), kept);
+    DIAG(LOG_DEBUG, "Kept %.*s: %s", STR_VIEW_ARG(task.info.input_path.view()), kept);
   }
 }
 
@@ -183,9 +183,7 @@ void queue_for_deletion(ConversionJob& job, FileTask& task, ExitStatus result) {
 
 void file_open(ConversionJob& job, FileTask& task) {
   TraceFileInfo& info = task.info;
-  StrView input_path = task.input_path.view();
-  info.input_path = task.input_path;
-  info.output_path = task.output_path;
+  StrView input_path = task.info.input_path.view();
   task.durable = job.flags().delete_converted;
 
   task.stream = folder_root_open(job.setup().input_root, input_path, OPEN_READ | OPEN_SHARED);
@@ -276,7 +274,7 @@ void file_convert(ConversionJob& job, FileTask& task) {
 ExitStatus file_finish(ConversionJob& job, FileTask& task) {
   // Its turn: everything before it has been said, so what it kept and what it says now goes out.
   LogCaptureScope direct(nullptr);
-  StrView input_path = task.input_path.view();
+  StrView input_path = task.info.input_path.view();
   bool interrupted = task.state == FileState::interrupted;
   if (interrupted) job.stop();
   // A file after the one the run stopped in, or never begun, leaves nothing behind.

@@ -100,7 +100,7 @@ bool DurableCommit::holds_trace_for(const SmallString& final_path) const {
 }
 
 void DurableCommit::queue(FileTask& task, bool converted) {
-  StrView input_path = task.input_path.view();
+  StrView input_path = task.info.input_path.view();
   bool trace_waiting = task.output_state == OutputState::staged;
   if (converted && !trace_waiting) {
     DIAG(LOG_WARN, "No frames converted from %.*s, input kept", STR_VIEW_ARG(input_path));

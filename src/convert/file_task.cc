@@ -33,7 +33,10 @@ bool may_move(FileState from, FileState to) {
 }  // namespace
 
 FileTask::FileTask(StrView input, StrView output, bool through_link)
-    : input_path(input), output_path(output), reached_through_link(through_link) {}
+    : reached_through_link(through_link) {
+  info.input_path = SmallString(input);
+  info.output_path = SmallString(output);
+}
 
 FileTask::~FileTask() = default;
 

@@ -38,8 +38,9 @@ enum class OutputState : uint8_t {
   none,     // no output was made
   writing,  // the format writes to it
   whole,    // closed and whole, its name given in turn
-  named,    // given its name as soon as it was whole
+  named,    // given its name, as soon as it was whole or in turn
   staged,   // whole and waiting, unpublished, for -d's commit
+  unnamed,  // whole, but it could not take its name or wait for it: removed
   failed,   // not whole, and removed again
   left,     // not whole, and could not be removed
 };
@@ -58,14 +59,18 @@ struct FileTask {
   /// Its frames were to go to a trace: the conversion began, whatever came of it.
   bool was_accepted() const { return state >= FileState::accepted; }
   /// Its result counts as a failure of the run (8).
+  /// Its output holds frames and was published, or staged for -d's commit.
+  bool output_kept() const {
+    return output_state == OutputState::named || output_state == OutputState::staged;
+  }
   bool has_failed() const {
     return state == FileState::unreadable || state == FileState::rejected ||
            state == FileState::failed || state == FileState::interrupted;
   }
 
-  // What the walk found.
-  SmallString input_path;
-  SmallString output_path;  // without the format's extension
+  /// What the walk found, and the header once it is read; the input and output paths (the
+  /// latter without the format's extension) are set from the start.
+  TraceFileInfo info;
   bool reached_through_link = false;
   /// The input as its folder's listing gave it, when the walk listed it: its size and
   /// permissions then need not be asked again.
@@ -80,7 +85,6 @@ struct FileTask {
   FileState state = FileState::found;
   TraceSink* sink = nullptr;  // borrowed from the job's pool once the file is accepted
   LogCapture log;
-  TraceFileInfo info;
   FileIdentity opened;  // the input as it was opened
   std::unique_ptr<ByteStream> stream;
   std::unique_ptr<TextLogReader> reader;
@@ -89,7 +93,6 @@ struct FileTask {
   // Its output.
   std::unique_ptr<StagedFile> output_file;  // the trace, until named or in -d's queue
   OutputState output_state = OutputState::none;
-  bool output_kept = false;  // it holds frames and was published, or staged for the commit
   bool output_ended = true;  // the format ended it and it was closed, named or removed cleanly
   bool output_identical = false;  // staged over a byte-identical trace (see PendingInput)
   FileIdentity output_existing;

@@ -205,10 +205,10 @@ class JobRun final : public WalkVisitor {
     FileTask& task = *turn.file;
     ExitStatus result = file_finish(job_, task);
     sinks_.give_back(task.sink);
-    auto name = names_in_flight_.find(std::string(task.output_path.view()));
+    auto name = names_in_flight_.find(std::string(task.info.output_path.view()));
     if (--name->second == 0) names_in_flight_.erase(name);
     if (job_.stopped()) return;
-    if (!result.ok()) log_conversion_failed(task.input_path.view());
+    if (!result.ok()) log_conversion_failed(task.info.input_path.view());
     finished_ |= result | job_.durable_commit().commit_when_due(job_);
   }
 

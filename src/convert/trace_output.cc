@@ -37,14 +37,21 @@ bool remove_output(FileTask& task) {
   return false;
 }
 
+// A whole output that cannot take its name goes.
+bool drop_unnamed_output(FileTask& task) {
+  remove_output(task);
+  task.output_state = OutputState::unnamed;
+  return false;
+}
+
 // Without -d: the output replaces whatever is at its name.
 bool name_output(FileTask& task) {
   if (task.output_file->publish(true) != RenameResult::done) {
     DIAG_FAILURE(LOG_ERROR, "Could not rename CAN file to %s",
                  task.output_file->final_path().c_str());
-    remove_output(task);
-    return false;
+    return drop_unnamed_output(task);
   }
+  task.output_state = OutputState::named;
   return true;
 }
 
@@ -63,8 +70,7 @@ bool stage_output(ConversionJob& job, FileTask& task) {
   if (!identical && (taken || found != ENOENT)) {
     DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
          final_path.c_str());
-    remove_output(task);
-    return false;
+    return drop_unnamed_output(task);
   }
   task.output_identical = identical;
   task.output_existing = existing;
@@ -88,7 +94,7 @@ bool remove_previous_trace(FolderRoot* output_root, StrView final_path) {
 }  // namespace
 
 bool output_open(ConversionJob& job, FileTask& task) {
-  SmallString path(task.output_path.view());
+  SmallString path(task.info.output_path.view());
   path.append(task.sink->extension());
   task.output_file = StagedFile::create(job.setup().output_root, path.view(),
                                         task.opened.permissions, job.next_output_seed());
@@ -108,7 +114,6 @@ bool output_open(ConversionJob& job, FileTask& task) {
 }
 
 bool output_end(FileTask& task, bool input_whole) {
-  task.output_kept = false;
   // Nothing of ours is on disk when the output could not be made.
   if (task.output_state != OutputState::writing) return true;
   int64_t frames = task.sink->end_file();
@@ -127,11 +132,7 @@ bool output_end(FileTask& task, bool input_whole) {
   }
   // No other file in flight wants this name: it is given now, on this thread, rather than in
   // turn. A durable file's trace waits for the commit whatever.
-  if (whole && !task.durable && !task.name_shared) {
-    task.output_state = OutputState::named;
-    task.output_kept = name_output(task);
-    return task.output_kept;
-  }
+  if (whole && !task.durable && !task.name_shared) return name_output(task);
   if (whole) {
     task.output_state = OutputState::whole;
     return result;
@@ -147,13 +148,13 @@ bool output_end(FileTask& task, bool input_whole) {
 bool output_publish(ConversionJob& job, FileTask& task, bool run_stops) {
   switch (task.output_state) {
     case OutputState::named:
-      return task.output_kept;
+      return true;
+    case OutputState::unnamed:
+      return false;
     case OutputState::whole:
       // The run stops: what was not published by now never is.
       if (run_stops) return remove_output(task);
-      task.output_kept = task.durable ? stage_output(job, task) : name_output(task);
-      if (task.output_kept && !task.durable) task.output_state = OutputState::named;
-      return task.output_kept;
+      return task.durable ? stage_output(job, task) : name_output(task);
     case OutputState::failed:
       // A durable file's input stays, and so does what is at its name; an interrupted run
       // changes nothing more.

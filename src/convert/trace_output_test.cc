@@ -38,8 +38,6 @@ class TraceOutput : public ::testing::Test {
   }
   std::unique_ptr<FileTask> task_for(const std::string& output, bool durable = false) {
     auto task = std::make_unique<FileTask>(output + ".txt", output, false);
-    task->info.input_path = task->input_path;
-    task->info.output_path = task->output_path;
     task->durable = durable;
     task->sink = writer.get();
     return task;
@@ -65,7 +63,7 @@ TEST_F(TraceOutput, WholeTraceReplacesWhatIsAtItsName) {
 TEST_F(TraceOutput, OutputWithoutFramesIsRemoved) {
   auto task = task_for("empty");
   EXPECT_TRUE(convert(*task, {}));
-  EXPECT_FALSE(task->output_kept);
+  EXPECT_FALSE(task->output_kept());
   EXPECT_TRUE(root.files().empty());  // its temporary file went too
 }
 
