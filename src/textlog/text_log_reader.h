@@ -8,13 +8,11 @@
 #include "stream/byte_stream.h"
 #include "textlog/can_record.h"
 #include "textlog/log_header.h"
+#include "textlog/text_lines.h"
 #include "textlog/timestamps.h"
 
 namespace velmarch {
 
-inline constexpr int TEXT_LINE_MAX = 199;     // characters taken per line
-// The line buffer of read_text_line: the characters, the line feed and a terminator.
-inline constexpr int TEXT_LINE_BUFFER = TEXT_LINE_MAX + 2;
 inline constexpr int MAX_COLUMNS = 7;         // columns looked at per line
 
 /// The parser of one column position; none for a column that is skipped.
@@ -44,17 +42,6 @@ struct alignas(64) TextLogReader {
   int parsed_columns = 0;       // fields worth splitting: up to the last column with a parser
   char line[TEXT_LINE_BUFFER] = {};
 };
-
-/// Reads the next line into a buffer of TEXT_LINE_BUFFER bytes: at most TEXT_LINE_MAX
-/// characters, carriage returns dropped, the line feed kept (also right after TEXT_LINE_MAX
-/// characters); the rest of a longer line is the next line. Answers the length of the text up to
-/// the first zero byte; 0 means no more lines. A line that starts with a zero byte comes back as a
-/// bare line feed. A read that answers an error ends the line and sets failed. fed, when given,
-/// tells whether the line took its line feed: a cut line goes on in the next one.
-size_t read_text_line(ByteStream& stream, char* line, bool& failed, bool* fed = nullptr);
-/// The same, one read call per byte: what read_text_line does for an unbuffered stream.
-size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed,
-                               bool* fed = nullptr);
 
 /// Reads the header block and the column heading from offset 0 of the stream. Null when the
 /// stream is null, memory runs out, the stream cannot be read, or the text is not a text log
