@@ -13,17 +13,17 @@ ConversionJob::ConversionJob(const JobSetup& setup) : setup_(setup) {
 }
 
 bool ConversionJob::check_interruption() {
-  if (!stopped_ && interruption_requested()) stopped_ = true;
-  return stopped_;
+  if (!stopped() && interruption_requested()) stop();
+  return stopped();
 }
 
 uint64_t ConversionJob::next_output_seed() {
-  return setup_.name_seed ^ (outputs_made_.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
+  return setup_.name_seed ^ (any_thread_.outputs_made.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
 }
 
 void ConversionJob::tell_stop(StrView stopped_in) {
-  if (stop_told_) return;
-  stop_told_ = true;
+  if (job_thread_.stop_told) return;
+  job_thread_.stop_told = true;
   if (stopped_in.empty()) {
     DIAG(LOG_FATAL, "Interrupted");
   } else {

@@ -37,13 +37,13 @@ struct JobSetup {
 
 /// Converts the inputs of a run into one format, one file after another or, with more jobs,
 /// several at once with the results of one after another. Its state is grouped by who may touch
-/// it:
+/// it, and so are its members below:
 /// - the setup, fixed before the run: any thread reads it;
-/// - the run's stop and two counters: atomics, any thread;
-/// - the previous file, which decides repeats and continuations: only file_decide, which runs in
-///   walk order, one file at a time, on whichever thread holds the turn;
-/// - -d's queue and whether the stop was told: only the job's thread (the one that called
-///   job_run), in walk order.
+/// - any thread: the run's stop and two counters, atomics;
+/// - in turn: the previous file, which decides repeats and continuations, only in file_decide,
+///   which runs in walk order, one file at a time, on whichever thread holds the turn;
+/// - the job's thread (the one that called job_run): -d's queue and whether the stop was told,
+///   in walk order.
 /// What exists only while job_run runs (the pipeline, the turns, the pool of formats and the
 /// walk's own state) belongs to that run (job_run.cc).
 class ConversionJob {
@@ -56,7 +56,7 @@ class ConversionJob {
   void show_progress(RunProgress* progress) { setup_.progress = progress; }
   void take_interruption_from(int (*interruption)()) { setup_.interruption = interruption; }
   /// The next file starts a chain of its own: no repeat, no continuation.
-  void forget_previous_file() { previous_file_ = TraceFileInfo{}; }
+  void forget_previous_file() { in_turn_.previous_file = TraceFileInfo{}; }
 
   // Any thread.
   const JobSetup& setup() const { return setup_; }
@@ -64,36 +64,44 @@ class ConversionJob {
   /// Asks whether the run is to stop, and remembers a yes.
   bool check_interruption();
   /// Whether a stop was seen by now; cheap.
-  bool stopped() const { return stopped_.load(); }
-  void stop() { stopped_ = true; }
+  bool stopped() const { return any_thread_.stopped.load(); }
+  void stop() { any_thread_.stopped = true; }
   /// Whether the platform asks the run to stop, without remembering it: for every frame.
   bool interruption_requested() const { return setup_.interruption() != 0; }
   /// A seed for the hidden name of the next output: different for every file of the run.
   uint64_t next_output_seed();
   /// Files whose frames are being fed now, on any thread.
-  std::atomic<int>& converting() { return converting_; }
+  std::atomic<int>& converting() { return any_thread_.converting; }
 
-  // Only file_decide, in walk order.
-  TraceFileInfo& previous_file() { return previous_file_; }
+  // In turn: only file_decide.
+  TraceFileInfo& previous_file() { return in_turn_.previous_file; }
 
   // Only the job's thread.
-  DurableCommit& durable_commit() { return durable_commit_; }
+  DurableCommit& durable_commit() { return job_thread_.durable_commit; }
   /// Whether the stop was told: nothing after it says anything.
-  bool stop_told() const { return stop_told_; }
+  bool stop_told() const { return job_thread_.stop_told; }
   /// Tells the stop once, naming the file it stopped in, if any.
   void tell_stop(StrView stopped_in = {});
 
  private:
+  // Fixed once the run starts: any thread reads it.
   JobSetup setup_;
-
-  std::atomic<bool> stopped_{false};
-  std::atomic<uint64_t> outputs_made_{0};
-  std::atomic<int> converting_{0};
-
-  TraceFileInfo previous_file_;
-
-  DurableCommit durable_commit_;
-  bool stop_told_ = false;
+  // Any thread: atomics only.
+  struct AnyThread {
+    std::atomic<bool> stopped{false};
+    std::atomic<uint64_t> outputs_made{0};
+    std::atomic<int> converting{0};
+  } any_thread_;
+  // Only the step that decides, one file at a time in walk order, on whichever thread holds
+  // the turn; the pipeline orders those steps, so no lock is needed.
+  struct InTurn {
+    TraceFileInfo previous_file;
+  } in_turn_;
+  // Only the job's thread.
+  struct JobThread {
+    DurableCommit durable_commit;
+    bool stop_told = false;
+  } job_thread_;
 };
 
 /// Null when a root, the flags or the sink is missing, or memory runs out.

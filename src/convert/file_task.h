@@ -58,7 +58,7 @@ struct FileTask {
   void move_to(FileState next);
   /// Its frames were to go to a trace: the conversion began, whatever came of it.
   bool was_accepted() const { return state >= FileState::accepted; }
-  /// Its result counts as a failure of the run (8).
+  /// Its result counts as a failure of the run: EXIT_FILE_FAILED.
   /// Its output holds frames and was published, or staged for -d's commit.
   bool output_kept() const {
     return output_state == OutputState::named || output_state == OutputState::staged;

@@ -82,8 +82,8 @@ TEST_F(TraceOutput, DurableTraceIsStagedUnderItsHiddenName) {
   EXPECT_EQ(root.files(), std::vector<std::string>{"run.trc"});
 }
 
-// Written in place, a failed trace used to leave its name empty; it still does, unless its
-// input is to be deleted: then whatever is there stays.
+// A failed trace leaves its name empty, as writing in place would have, unless its input is to
+// be deleted: then whatever is there stays.
 TEST_F(TraceOutput, FailedTraceLeavesItsNameAsBeforeOnlyWhenDurable) {
   for (bool durable : {false, true}) {
     root.add_file("x.trc", "an older trace\n");

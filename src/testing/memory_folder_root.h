@@ -65,7 +65,8 @@ class MemoryFolderRoot final : public FolderRoot {
 
   std::vector<std::string> directories_made, files_opened, files_removed;
   int closes = 0;  // close calls on opened files, failed ones included
-  /// "create P", "rename P -> Q", "sync P Q", "remove P", in the order they were made.
+  /// "create <path>", "rename <from> -> <to>", "sync <path> <path>...", "remove <path>", in the
+  /// order they were made.
   std::vector<std::string> calls;
 
  private:
