@@ -139,7 +139,7 @@ class JobRun final : public WalkVisitor {
       hand_over_walk_log();
       auto commit = std::make_shared<Turn>();
       commit->commit = true;
-      take_turn(std::move(commit), {}, 0);
+      take_turn(commit, {}, 0);
     }
     return status;
   }
@@ -168,7 +168,7 @@ class JobRun final : public WalkVisitor {
     // A name that another file in flight writes too is given in turn only.
     int& writing = names_in_flight_[std::string(file.output)];
     task->name_shared = writing++ > 0;
-    take_turn(std::move(turn),
+    take_turn(turn,
               {[this, task] {
                  LogCaptureScope keep(&task->log);
                  file_open(job_, *task);
@@ -186,7 +186,7 @@ class JobRun final : public WalkVisitor {
   }
 
   // The turn comes after everything found so far; its last step finishes it.
-  void take_turn(std::shared_ptr<Turn> turn, std::vector<OrderedPipeline::Step> steps,
+  void take_turn(const std::shared_ptr<Turn>& turn, std::vector<OrderedPipeline::Step> steps,
                  int64_t memory) {
     steps.resize(FILE_STEPS.size());
     steps.back() = [this, turn] { finish_turn(*turn); };
@@ -217,7 +217,7 @@ class JobRun final : public WalkVisitor {
     if (walk_log_.empty()) return;
     auto turn = std::make_shared<Turn>();
     std::swap(turn->said, walk_log_);
-    take_turn(std::move(turn), {}, 0);
+    take_turn(turn, {}, 0);
   }
 
   // With -d an input's files go once its commit is done. A later input that a deletion could
