@@ -28,14 +28,14 @@ struct TextLogReader;
 /// input is removed after it, when remove is set and it is still the file that was read.
 struct PendingInput {
   SmallString input_path;
-  FileIdentity identity;  // as the input was opened
+  PathStatus identity;  // as the input was opened
   bool remove = false;
   bool failed = false;  // the file failed already and said so; its trace is published anyway
   std::unique_ptr<StagedFile> trace;
   /// An earlier run left these very bytes at the trace's name: that file stands for the trace,
   /// as long as it is still the one compared (existing).
   bool identical = false;
-  FileIdentity existing;
+  PathStatus existing;
 };
 
 /// Where one file's output is on its way: made under its hidden name, written, then either
@@ -67,11 +67,11 @@ struct FileTask {
   OutputState output_state = OutputState::none;
   bool output_kept = false;  // it holds frames and was published, or staged for the commit
   bool output_identical = false;  // staged over a byte-identical trace (see PendingInput)
-  FileIdentity output_existing;
+  PathStatus output_existing;
   std::unique_ptr<ByteStream> stream;
   std::unique_ptr<TextLogReader> reader;
   TraceFileInfo info;
-  FileIdentity opened;  // the input as it was opened
+  PathStatus opened;  // the input as it was opened
   bool failed = false;  // the file fails (8)
   bool convert = false;       // the header was accepted and the file is not a repeat
   bool continuation = false;  // it continues the file before it

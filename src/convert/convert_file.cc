@@ -23,10 +23,11 @@ constexpr int64_t PREFETCH_SIZE = 1 << 20;
 // whole file, through a buffer of at most FILE_READ_BLOCK bytes, 0 reads unbuffered. False when the
 // buffer cannot be had.
 bool buffer_input(ConversionJob& job, std::unique_ptr<ByteStream>& stream,
-                  const FileIdentity& opened) {
+                  const PathStatus& opened) {
   int64_t size = job.flags->buffer_size;
   // The size the identity gave saves asking the file again.
-  int64_t whole = size >= 0 ? -1 : opened.regular ? opened.size : byte_stream_size(stream.get());
+  int64_t whole =
+      size >= 0 ? -1 : is_regular_file(opened) ? opened.size : byte_stream_size(stream.get());
   if (size < 0) size = std::min(whole, FILE_READ_BLOCK);
   if (size <= 0) return true;
   // A buffer that holds the whole file, or takes it in large blocks, reads past the file's own.
@@ -171,9 +172,9 @@ void file_open(ConversionJob& job, FileTask& task) {
   if (task.was_listed && !info.durable) {
     task.opened.size = task.listed.size;
     task.opened.permissions = task.listed.permissions;
-    task.opened.regular = task.listed.kind == PATH_FILE;
+    task.opened.kind = task.listed.kind;
   } else if (!task.stream->identity(task.opened)) {
-    task.opened = FileIdentity{};
+    task.opened = PathStatus{};
   }
   info.permissions = task.opened.permissions;
   if (!buffer_input(job, task.stream, task.opened)) {

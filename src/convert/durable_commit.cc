@@ -28,7 +28,7 @@ void remove_trace(const PendingInput& input) {
 // whose bytes were compared.
 bool keep_identical(ConversionJob& job, const PendingInput& input) {
   const SmallString& final_path = input.trace->final_path();
-  FileIdentity now;
+  PathStatus now;
   if (folder_root_identify(job.output_root, final_path.view(), now) == 0 &&
       same_file_state(input.existing, now)) {
     DIAG(LOG_DEBUG, "Kept the identical trace %s", final_path.c_str());
@@ -129,7 +129,7 @@ int job_commit(ConversionJob& job) {
       continue;
     }
     // A log still being uploaded, or replaced meanwhile, holds data its trace has not.
-    FileIdentity now;
+    PathStatus now;
     if (folder_root_identify(job.input_root, path, now) != 0 ||
         !same_file_state(input.identity, now)) {
       DIAG(LOG_ERROR, "Input changed during conversion, not removed: %.*s", STR_VIEW_ARG(path));

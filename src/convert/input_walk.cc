@@ -12,10 +12,10 @@ namespace velmarch {
 
 namespace {
 
-struct FolderIdentity {
-  uint64_t device;
-  uint64_t inode;
-};
+// The same entry of the same volume, whatever its state.
+bool same_file(const PathStatus& a, const PathStatus& b) {
+  return a.device == b.device && a.inode == b.inode;
+}
 
 // "P" then "/" unless P is empty or ends in one, then the name.
 SmallString child_path(StrView parent, StrView name) {
@@ -164,7 +164,7 @@ int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool t
 // through_link: a folder on the way from the common root is a symbolic link. listed: the
 // entry's status as its folder's listing gave it, or null for an input of the command line.
 int convert_entry(ConversionJob& job, StrView input, StrView output, bool through_link,
-                  const PathStatus* listed, std::vector<FolderIdentity>& descent) {
+                  const PathStatus* listed, std::vector<PathStatus>& descent) {
   if (job_interrupted(job)) return EXIT_OK;
   PathStatus status;
   if (listed != nullptr) {
@@ -190,14 +190,14 @@ int convert_entry(ConversionJob& job, StrView input, StrView output, bool throug
   // A link back to a folder of the current descent would mirror the tree without end.
   bool known = status.device != 0 || status.inode != 0;
   if (known) {
-    for (const FolderIdentity& folder : descent) {
-      if (folder.device == status.device && folder.inode == status.inode) {
+    for (const PathStatus& folder : descent) {
+      if (same_file(folder, status)) {
         DIAG(LOG_WARN, "Skipping %.*s: it links back to a folder being converted",
              STR_VIEW_ARG(input));
         return EXIT_OK;
       }
     }
-    descent.push_back({status.device, status.inode});
+    descent.push_back(status);
   }
   DirEntryMap entries;
   int result = EXIT_OK;
@@ -220,7 +220,7 @@ int convert_entry(ConversionJob& job, StrView input, StrView output, bool throug
 }  // namespace
 
 int job_convert_entry(ConversionJob& job, StrView input_path, StrView output_path) {
-  std::vector<FolderIdentity> descent;
+  std::vector<PathStatus> descent;
   return convert_entry(job, input_path, output_path, false, nullptr, descent);
 }
 

@@ -56,10 +56,10 @@ bool stage_output(ConversionJob& job, FileTask& task) {
   for (const PendingInput& input : job.pending) {
     taken = taken || input.trace->final_path() == final_path;
   }
-  FileIdentity existing;
+  PathStatus existing;
   int found = folder_root_identify(job.output_root, final_path.view(), existing);
   // A rerun after a run without -d finds its own trace there: that one will do.
-  bool identical = !taken && found == 0 && existing.regular &&
+  bool identical = !taken && found == 0 && is_regular_file(existing) &&
                    same_bytes(job.output_root, final_path.view(),
                               task.output_file->temporary_path().view());
   if (!identical && (taken || found != ENOENT)) {

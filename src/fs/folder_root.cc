@@ -114,7 +114,7 @@ class PlatformFolderRoot final : public FolderRoot {
     return platform_sync(names.data(), names.size());
   }
 
-  int identify(StrView full_path, FileIdentity& identity) override {
+  int identify(StrView full_path, PathStatus& identity) override {
     SmallString path;
     if (!copy_terminated(full_path, path)) return ENOMEM;
     return platform_path_identity(path.c_str(), &identity);
@@ -126,7 +126,7 @@ class PlatformFolderRoot final : public FolderRoot {
 bool stat_path(StrView path, PathStatus& status) {
   SmallString terminated;
   if (!copy_terminated(path, terminated)) return false;
-  PlatformFileStatus info{};
+  PathStatus info;
   int error = platform_stat(terminated.c_str(), &info);
   if (error == ENOENT) {
     status = PathStatus{};
@@ -134,23 +134,7 @@ bool stat_path(StrView path, PathStatus& status) {
     return true;
   }
   if (error != 0) return false;
-  status = PathStatus{};
-  switch (info.kind) {
-    case PlatformFileKind::regular:
-      status.kind = PATH_FILE;
-      status.size = info.size;
-      break;
-    case PlatformFileKind::directory:
-      status.kind = PATH_DIRECTORY;
-      break;
-    case PlatformFileKind::other:
-      status.kind = PATH_OTHER;
-      break;
-  }
-  status.device = info.device;
-  status.inode = info.inode;
-  status.is_link = info.is_link;
-  status.permissions = info.permissions;
+  status = info;
   return true;
 }
 
@@ -267,7 +251,7 @@ bool folder_root_sync(FolderRoot* root, const std::vector<SmallString>& relative
   return root->sync(full_paths);
 }
 
-int folder_root_identify(FolderRoot* root, StrView relative, FileIdentity& identity) {
+int folder_root_identify(FolderRoot* root, StrView relative, PathStatus& identity) {
   if (root == nullptr) return EINVAL;
   SmallString full;
   if (!append_full_path(*root, relative, full)) return ENOMEM;

@@ -12,24 +12,6 @@
 
 namespace velmarch {
 
-enum PathKind : int32_t {
-  PATH_OTHER = 0,
-  PATH_FILE = 1,
-  PATH_DIRECTORY = 2,
-  PATH_MISSING = 3,
-};
-
-struct PathStatus {
-  PathKind kind = PATH_MISSING;
-  int64_t size = 0;  // bytes, for files only
-  // Identity of the entry where the platform gives one (0 otherwise), so that a walk can tell
-  // a folder it is already inside.
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  bool is_link = false;  // the entry itself is a symbolic link; kind and size are its target's
-  uint32_t permissions = 0;  // permission bits, where the platform has them
-};
-
 struct ByteOrder {
   bool operator()(const SmallString& a, const SmallString& b) const { return a.view() < b.view(); }
 };
@@ -81,7 +63,7 @@ class FolderRoot {
   virtual bool sync(const std::vector<SmallString>& /*full_paths*/) { return false; }
   /// The identity of the entry itself (a link is not followed): 0, ENOENT when nothing is
   /// there, or another error number.
-  virtual int identify(StrView /*full_path*/, FileIdentity& /*identity*/) { return EIO; }
+  virtual int identify(StrView /*full_path*/, PathStatus& /*identity*/) { return EIO; }
 
  private:
   SmallString root_;
@@ -107,7 +89,7 @@ std::unique_ptr<ByteStream> folder_root_create_new(FolderRoot* root, StrView rel
                                                    uint32_t permissions, bool* exists);
 RenameResult folder_root_rename(FolderRoot* root, StrView from, StrView to, bool replace);
 bool folder_root_sync(FolderRoot* root, const std::vector<SmallString>& relative_paths);
-int folder_root_identify(FolderRoot* root, StrView relative, FileIdentity& identity);
+int folder_root_identify(FolderRoot* root, StrView relative, PathStatus& identity);
 
 /// The platform's status query. A missing path is a successful answer of kind PATH_MISSING.
 bool stat_path(StrView path, PathStatus& status);

@@ -9,6 +9,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/path_status.h"
+
 namespace velmarch {
 
 /// "posix" or "windows": for the few tests whose machine behaves differently.
@@ -35,37 +37,15 @@ FILE* platform_file_open(const char* name, const char* mode);
 int platform_file_seek(FILE* file, int64_t offset, int origin);
 int64_t platform_file_tell(FILE* file);
 
-enum class PlatformFileKind { regular, directory, other };
-struct PlatformFileStatus {
-  PlatformFileKind kind;
-  int64_t size;
-  uint64_t device;
-  uint64_t inode;
-  bool is_link;  // the path itself is a symbolic link (or reparse point); kind is its target's
-  uint32_t permissions;  // permission bits, where the platform has them
-};
-/// Follows links. Answers 0 on success, otherwise the error number: ENOENT for a missing path,
-/// also when a component before the last one is a file.
-int platform_stat(const char* path, PlatformFileStatus* status);
-
-/// What tells one file from another, and a file from its own earlier state.
-struct FileIdentity {
-  uint64_t device = 0;  // volume
-  uint64_t inode = 0;   // file index on the volume
-  int64_t size = 0;
-  int64_t modified_ns = 0;   // last modification, nanoseconds since 1970
-  uint32_t permissions = 0;  // permission bits, where the platform has them
-  bool regular = false;      // a regular file: not a folder, link or device
-};
-inline bool same_file_state(const FileIdentity& a, const FileIdentity& b) {
-  return a.regular && b.regular && a.device == b.device && a.inode == b.inode && a.size == b.size &&
-         a.modified_ns == b.modified_ns;
-}
-/// The identity of an open file.
-bool platform_file_identity(FILE* file, FileIdentity* identity);
-/// The identity of the entry at path itself: a link is not followed (and is not regular).
+/// Follows links, but is_link says whether the path itself is one. Answers 0 on success,
+/// otherwise the error number: ENOENT for a missing path, also when a component before the
+/// last one is a file.
+int platform_stat(const char* path, PathStatus* status);
+/// The status of an open file.
+bool platform_file_identity(FILE* file, PathStatus* identity);
+/// The status of the entry at path itself: a link is not followed (is_link, kind PATH_OTHER).
 /// Answers 0 or the error number, ENOENT for a missing path.
-int platform_path_identity(const char* path, FileIdentity* identity);
+int platform_path_identity(const char* path, PathStatus* identity);
 
 /// Calls on_name for every name in the folder, "." and ".." included, in the platform's order.
 /// Answers false when the folder cannot be enumerated.

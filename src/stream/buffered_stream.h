@@ -17,7 +17,7 @@ class alignas(64) BufferedStream final : public ByteStream {
   int close() override;
   int64_t peek_buffered(const unsigned char** data) override;
   void consume_buffered(uint64_t n) override { cursor_ += n; }
-  bool identity(FileIdentity& identity) override {
+  bool identity(PathStatus& identity) override {
     return inner_ != nullptr && inner_->identity(identity);
   }
 

@@ -31,7 +31,7 @@ class ByteStream {
   virtual void consume_buffered(uint64_t /*n*/) {}
 
   /// The identity and state of the file behind the stream; false when there is none.
-  virtual bool identity(FileIdentity& /*identity*/) { return false; }
+  virtual bool identity(PathStatus& /*identity*/) { return false; }
   /// Tells a stream, before its first read, that reads will come in large blocks, so that it
   /// need keep no buffer of its own.
   virtual void expect_large_reads() {}

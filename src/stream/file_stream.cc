@@ -129,7 +129,7 @@ void FileStream::expect_large_reads() {
   }
 }
 
-bool FileStream::identity(FileIdentity& identity) {
+bool FileStream::identity(PathStatus& identity) {
   return file_ != nullptr && platform_file_identity(file_, &identity);
 }
 

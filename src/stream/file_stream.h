@@ -24,7 +24,7 @@ class alignas(64) FileStream final : public ByteStream {
   int64_t tell() override;
   int64_t seek(int64_t offset, int origin) override;
   int close() override;
-  bool identity(FileIdentity& identity) override;
+  bool identity(PathStatus& identity) override;
   void expect_large_reads() override;
 
  private:

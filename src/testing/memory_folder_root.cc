@@ -39,7 +39,7 @@ std::string fault_path(const std::string& path) {
 class MemoryFolderRoot::File final : public ByteStream {
  public:
   File(MemoryFolderRoot& owner, std::string path, std::string content, uint32_t flags,
-       bool fail_close, FileIdentity identity)
+       bool fail_close, PathStatus identity)
       : owner_(owner),
         path_(std::move(path)),
         stream_(std::move(content)),
@@ -67,7 +67,7 @@ class MemoryFolderRoot::File final : public ByteStream {
     ++owner_.closes;
     return fail_close_ ? -1 : 0;
   }
-  bool identity(FileIdentity& identity) override {
+  bool identity(PathStatus& identity) override {
     identity = identity_;
     return !closed_;
   }
@@ -80,7 +80,7 @@ class MemoryFolderRoot::File final : public ByteStream {
   MemoryStream stream_;
   uint32_t flags_;
   bool fail_close_;
-  FileIdentity identity_;
+  PathStatus identity_;
   bool closed_ = false;
 };
 
@@ -225,13 +225,15 @@ std::unique_ptr<ByteStream> MemoryFolderRoot::open(StrView full_path, uint32_t f
   if (reading ? !files_.count(path) : !parent_exists(path)) return nullptr;
   if (!reading) files_[path] = Node{std::string(), next_inode_++, 1, 0};
   const Node& node = files_[path];
-  FileIdentity identity;
+  PathStatus identity;
+  identity.kind = PATH_FILE;
   identity.device = 1;
   identity.inode = node.inode;
   identity.size = static_cast<int64_t>(node.content.size());
   identity.modified_ns = node.version;
   identity.permissions = node.permissions;
-  identity.regular = links_.count(path) == 0;
+  // Opened through a link: never taken for the regular file a deletion may remove.
+  identity.is_link = links_.count(path) != 0;
   files_opened.push_back(path);
   auto file = std::make_unique<File>(*this, path, reading ? node.content : std::string(), flags,
                                      fail_close.count(path) != 0, identity);
@@ -255,7 +257,7 @@ std::unique_ptr<ByteStream> MemoryFolderRoot::create_new(StrView full_path, uint
   files_opened.push_back(path);
   calls.push_back("create " + path);
   auto file = std::make_unique<File>(*this, path, std::string(), OPEN_WRITE,
-                                     fail_close.count(fault) != 0, FileIdentity{});
+                                     fail_close.count(fault) != 0, PathStatus{});
   if (auto found = write_budget.find(fault); found != write_budget.end()) {
     file->stream().write_budget = found->second;
   }
@@ -283,19 +285,26 @@ bool MemoryFolderRoot::sync(const std::vector<SmallString>& full_paths) {
   return !fail_sync;
 }
 
-int MemoryFolderRoot::identify(StrView full_path, FileIdentity& identity) {
+int MemoryFolderRoot::identify(StrView full_path, PathStatus& identity) {
   std::string path = relative(full_path);
   if (fail_stat.count(path)) return EIO;
-  identity = FileIdentity{};
-  if (is_directory(path)) return 0;
+  identity = PathStatus{};
+  if (is_directory(path)) {
+    identity.kind = PATH_DIRECTORY;
+    return 0;
+  }
+  bool link = links_.count(path) != 0;
   auto found = files_.find(path);
-  if (found == files_.end()) return links_.count(path) ? 0 : ENOENT;
+  if (found == files_.end() && !link) return ENOENT;
+  // A link is the entry itself, never the file it leads to.
+  identity.kind = link ? PATH_OTHER : PATH_FILE;
+  identity.is_link = link;
+  if (found == files_.end()) return 0;
   identity.device = 1;
   identity.inode = found->second.inode;
   identity.size = static_cast<int64_t>(found->second.content.size());
   identity.modified_ns = found->second.version;
   identity.permissions = found->second.permissions;
-  identity.regular = links_.count(path) == 0;
   return 0;
 }
 

@@ -47,7 +47,7 @@ class MemoryFolderRoot final : public FolderRoot {
                                          bool* exists) override;
   RenameResult rename(StrView from, StrView to, bool replace) override;
   bool sync(const std::vector<SmallString>& full_paths) override;
-  int identify(StrView full_path, FileIdentity& identity) override;
+  int identify(StrView full_path, PathStatus& identity) override;
 
   // Relative paths whose operation fails. A failed close still ends the stream, as fclose does.
   std::set<std::string> fail_stat, fail_open, fail_remove, fail_close, fail_make_directory,

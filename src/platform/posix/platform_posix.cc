@@ -64,55 +64,62 @@ int64_t platform_file_tell(FILE* file) { return static_cast<int64_t>(ftello(file
 
 namespace {
 
-FileIdentity identity_of(const struct stat& info) {
-  FileIdentity identity;
+int64_t modified_ns_of(const struct stat& info) {
+  return static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+PathKind kind_of(mode_t mode) {
+  if (S_ISREG(mode)) return PATH_FILE;
+  if (S_ISDIR(mode)) return PATH_DIRECTORY;
+  return PATH_OTHER;
+}
+
+// The entry as lstat or fstat saw it: a link is a link, never the file it leads to.
+PathStatus identity_of(const struct stat& info) {
+  PathStatus identity;
+  identity.kind = kind_of(info.st_mode);
+  identity.is_link = S_ISLNK(info.st_mode);
   identity.device = static_cast<uint64_t>(info.st_dev);
   identity.inode = static_cast<uint64_t>(info.st_ino);
   identity.size = static_cast<int64_t>(info.st_size);
-  identity.modified_ns =
-      static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  identity.modified_ns = modified_ns_of(info);
   identity.permissions = static_cast<uint32_t>(info.st_mode & 0777);
-  identity.regular = S_ISREG(info.st_mode);
   return identity;
 }
 
 }  // namespace
 
-int platform_stat(const char* path, PlatformFileStatus* status) {
+int platform_stat(const char* path, PathStatus* status) {
   // The entry itself first: most are no link, and one query then answers all. A trailing "/"
   // would make the kernel follow a link, so the name is looked at without it.
   std::string entry(path);
   while (entry.size() > 1 && entry.back() == '/') entry.pop_back();
   struct stat info {};
   if (lstat(entry.c_str(), &info) != 0) return errno == ENOTDIR ? ENOENT : errno;
+  *status = PathStatus{};
   status->is_link = S_ISLNK(info.st_mode);
   // What a link leads to, and what a name with a trailing "/" names, come from the full query;
   // "file.txt/x" does not exist either, as other systems say.
   if (status->is_link || entry.size() != std::strlen(path)) {
     if (stat(path, &info) != 0) return errno == ENOTDIR ? ENOENT : errno;
   }
-  if (S_ISREG(info.st_mode)) {
-    status->kind = PlatformFileKind::regular;
-  } else if (S_ISDIR(info.st_mode)) {
-    status->kind = PlatformFileKind::directory;
-  } else {
-    status->kind = PlatformFileKind::other;
-  }
-  status->size = static_cast<int64_t>(info.st_size);
+  status->kind = kind_of(info.st_mode);
+  if (status->kind == PATH_FILE) status->size = static_cast<int64_t>(info.st_size);
   status->device = static_cast<uint64_t>(info.st_dev);
   status->inode = static_cast<uint64_t>(info.st_ino);
+  status->modified_ns = modified_ns_of(info);
   status->permissions = static_cast<uint32_t>(info.st_mode & 0777);
   return 0;
 }
 
-bool platform_file_identity(FILE* file, FileIdentity* identity) {
+bool platform_file_identity(FILE* file, PathStatus* identity) {
   struct stat info {};
   if (fstat(fileno(file), &info) != 0) return false;
   *identity = identity_of(info);
   return true;
 }
 
-int platform_path_identity(const char* path, FileIdentity* identity) {
+int platform_path_identity(const char* path, PathStatus* identity) {
   struct stat info {};
   if (lstat(path, &info) != 0) return errno == ENOTDIR ? ENOENT : errno;
   *identity = identity_of(info);

@@ -47,7 +47,7 @@ int platform_file_seek(FILE* file, int64_t offset, int origin) {
 
 int64_t platform_file_tell(FILE* file) { return _ftelli64(file); }
 
-int platform_stat(const char* path, PlatformFileStatus* status) {
+int platform_stat(const char* path, PathStatus* status) {
   // _stat64 refuses a folder written with a trailing "/", except a drive's root ("C:/").
   std::string name(path);
   // Without the long-path opt-in, Windows names at most MAX_PATH - 1 characters.
@@ -60,24 +60,23 @@ int platform_stat(const char* path, PlatformFileStatus* status) {
   }
   struct _stat64 info{};
   if (_stat64(name.c_str(), &info) != 0) return errno;
+  *status = PathStatus{};
   DWORD attributes = GetFileAttributesA(name.c_str());
   status->is_link =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   // A trailing "/" names a folder: "file.txt/" does not exist, as on other systems.
   if (folder_only && (info.st_mode & _S_IFMT) != _S_IFDIR) return ENOENT;
   if ((info.st_mode & _S_IFMT) == _S_IFREG) {
-    status->kind = PlatformFileKind::regular;
+    status->kind = PATH_FILE;
+    status->size = static_cast<int64_t>(info.st_size);
   } else if ((info.st_mode & _S_IFMT) == _S_IFDIR) {
-    status->kind = PlatformFileKind::directory;
+    status->kind = PATH_DIRECTORY;
   } else {
-    status->kind = PlatformFileKind::other;
+    status->kind = PATH_OTHER;
   }
-  status->size = static_cast<int64_t>(info.st_size);
+  status->modified_ns = static_cast<int64_t>(info.st_mtime) * 1000000000;
   // The C runtime gives no file identity (st_ino is always 0): the walk's link-loop guard
   // treats zeros as unknown.
-  status->device = 0;
-  status->inode = 0;
-  status->permissions = 0;
   return 0;
 }
 
@@ -89,17 +88,24 @@ int64_t nanoseconds_since_1970(FILETIME time) {
   return (ticks - 116444736000000000LL) * 100;
 }
 
-bool identity_of_handle(HANDLE handle, FileIdentity* identity) {
+// The entry the handle was opened on: a reparse point opened as such is a link.
+bool identity_of_handle(HANDLE handle, PathStatus* identity) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) return false;
-  *identity = FileIdentity{};
+  *identity = PathStatus{};
   identity->device = info.dwVolumeSerialNumber;
   identity->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   identity->size =
       static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
   identity->modified_ns = nanoseconds_since_1970(info.ftLastWriteTime);
-  identity->regular =
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  identity->is_link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (identity->is_link) {
+    identity->kind = PATH_OTHER;
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    identity->kind = PATH_DIRECTORY;
+  } else {
+    identity->kind = PATH_FILE;
+  }
   return true;
 }
 
@@ -134,12 +140,12 @@ int errno_of_last_error() { return errno_of_error(GetLastError()); }
 
 }  // namespace
 
-bool platform_file_identity(FILE* file, FileIdentity* identity) {
+bool platform_file_identity(FILE* file, PathStatus* identity) {
   auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   return handle != INVALID_HANDLE_VALUE && identity_of_handle(handle, identity);
 }
 
-int platform_path_identity(const char* path, FileIdentity* identity) {
+int platform_path_identity(const char* path, PathStatus* identity) {
   // No access asked: only the entry's information, of the link itself where there is one.
   HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING,
