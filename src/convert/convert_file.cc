@@ -162,11 +162,14 @@ void file_open(ConversionJob& job, FileTask& task) {
   info.durable = job.flags->delete_converted;
   task.failed = true;  // until the header is read
 
-  task.stream = folder_root_open(job.input_root, input_path, OPEN_READ | OPEN_SHARED);
-  if (!task.stream) {
-    DIAG_FAILURE(LOG_ERROR, "Could not open input file %.*s", STR_VIEW_ARG(input_path));
+  Result<std::unique_ptr<ByteStream>> opened =
+      folder_root_open(job.input_root, input_path, OPEN_READ | OPEN_SHARED);
+  if (!opened.ok()) {
+    DIAG_FAILURE(LOG_ERROR, opened.error(), "Could not open input file %.*s",
+                 STR_VIEW_ARG(input_path));
     return;
   }
+  task.stream = std::move(opened).value();
   // What the input is now, so that only this very file is ever deleted. A file whose identity
   // cannot be read counts as changed.
   if (task.was_listed && !info.durable) {

@@ -115,9 +115,8 @@ int convert_file_entry(ConversionJob& job, StrView input, StrView output, bool t
   // failure is told by each of its files, with the reason.
   if (job.create_folders && (!job.made_folder_known || job.made_folder.view() != folder)) {
     job.made_folder_error = 0;
-    if (!folder_root_make_directories(job.output_root, folder)) {
-      job.made_folder_error = errno != 0 ? errno : EIO;
-    }
+    Status made = folder_root_make_directories(job.output_root, folder);
+    if (!made.ok()) job.made_folder_error = made.error() != 0 ? made.error() : EIO;
     job.made_folder = SmallString(folder);
     job.made_folder_known = true;
   }
@@ -169,9 +168,14 @@ int convert_entry(ConversionJob& job, StrView input, StrView output, bool throug
   PathStatus status;
   if (listed != nullptr) {
     status = *listed;  // queried a moment ago, entry by entry
-  } else if (!folder_root_stat(job.input_root, input, &status)) {
-    DIAG_FAILURE(LOG_FATAL, "Error during stat of %.*s, exiting", STR_VIEW_ARG(input));
-    return EXIT_INTERNAL;
+  } else {
+    Result<PathStatus> found = folder_root_stat(job.input_root, input);
+    if (!found.ok()) {
+      DIAG_FAILURE(LOG_FATAL, found.error(), "Error during stat of %.*s, exiting",
+                   STR_VIEW_ARG(input));
+      return EXIT_INTERNAL;
+    }
+    status = found.value();
   }
   through_link = through_link || status.is_link;
   switch (status.kind) {
@@ -202,8 +206,9 @@ int convert_entry(ConversionJob& job, StrView input, StrView output, bool throug
   DirEntryMap entries;
   int result = EXIT_OK;
   // Passing over a folder that cannot be read would report its files as converted.
-  if (!folder_root_list(job.input_root, input, entries)) {
-    DIAG_FAILURE(LOG_ERROR, "Could not list folder %.*s", STR_VIEW_ARG(input));
+  Status listing = folder_root_list(job.input_root, input, entries);
+  if (!listing.ok()) {
+    DIAG_FAILURE(LOG_ERROR, listing.error(), "Could not list folder %.*s", STR_VIEW_ARG(input));
     result = EXIT_INTERNAL;
   }
   for (const auto& [name, entry] : entries) {
@@ -230,9 +235,9 @@ namespace {
 // change (a folder, or a file already started under another name) waits for every file before
 // it, as it would in a run that converted one file after another.
 void wait_for_deletions_before(ConversionJob& job, StrView input) {
-  PathStatus status;
-  bool unaffected = folder_root_stat(job.input_root, input, &status) &&
-                    status.kind == PATH_FILE &&
+  Result<PathStatus> found = folder_root_stat(job.input_root, input);
+  const PathStatus& status = found.value();
+  bool unaffected = found.ok() && status.kind == PATH_FILE &&
                     job.files_started.count({status.device, status.inode}) == 0;
   if (unaffected) return;
   hand_over_walk_log(job);
@@ -261,12 +266,13 @@ int walk_inputs(ConversionJob& job, const StringList& inputs) {
     first = false;
     SmallString output = input;
     if (!job.flags->no_append_root) {
-      PathStatus kind;
-      if (!folder_root_stat(job.input_root, input.view(), &kind)) {
-        DIAG_FAILURE(LOG_FATAL, "Could not query %.*s for information", STR_VIEW_ARG(input.view()));
+      Result<PathStatus> kind = folder_root_stat(job.input_root, input.view());
+      if (!kind.ok()) {
+        DIAG_FAILURE(LOG_FATAL, kind.error(), "Could not query %.*s for information",
+                     STR_VIEW_ARG(input.view()));
         return -1;
       }
-      if (kind.kind == PATH_DIRECTORY) {
+      if (kind.value().kind == PATH_DIRECTORY) {
         size_t slash = output.view().find('/');
         if (slash == StrView::npos) {
           output.append(StrView("_out"));

@@ -13,8 +13,8 @@ namespace {
 
 // Whether two files under the root hold the same bytes; false when either cannot be read.
 bool same_bytes(FolderRoot* root, StrView a, StrView b) {
-  std::unique_ptr<ByteStream> first = folder_root_open(root, a, OPEN_READ);
-  std::unique_ptr<ByteStream> second = folder_root_open(root, b, OPEN_READ);
+  std::unique_ptr<ByteStream> first = folder_root_open(root, a, OPEN_READ).value();
+  std::unique_ptr<ByteStream> second = folder_root_open(root, b, OPEN_READ).value();
   if (!first || !second) return false;
   constexpr size_t BLOCK = 64 << 10;
   std::unique_ptr<char[]> blocks(new (std::nothrow) char[2 * BLOCK]);
@@ -32,15 +32,17 @@ bool same_bytes(FolderRoot* root, StrView a, StrView b) {
 
 // Removes an output that will not be published; false (said) when it stays behind.
 bool remove_output(FileTask& task) {
-  if (task.output_file->remove()) return true;
-  DIAG_FAILURE(LOG_ERROR, "Could not remove CAN file");
+  Status removed = task.output_file->remove();
+  if (removed.ok()) return true;
+  DIAG_FAILURE(LOG_ERROR, removed.error(), "Could not remove CAN file");
   return false;
 }
 
 // Without -d: the output replaces whatever is at its name.
 bool name_output(FileTask& task) {
-  if (task.output_file->publish(true) != RenameResult::done) {
-    DIAG_FAILURE(LOG_ERROR, "Could not rename CAN file to %s",
+  Status renamed = task.output_file->publish(true);
+  if (!renamed.ok()) {
+    DIAG_FAILURE(LOG_ERROR, renamed.error(), "Could not rename CAN file to %s",
                  task.output_file->final_path().c_str());
     remove_output(task);
     return false;
@@ -56,20 +58,19 @@ bool stage_output(ConversionJob& job, FileTask& task) {
   for (const PendingInput& input : job.pending) {
     taken = taken || input.trace->final_path() == final_path;
   }
-  PathStatus existing;
-  int found = folder_root_identify(job.output_root, final_path.view(), existing);
+  Result<PathStatus> existing = folder_root_identify(job.output_root, final_path.view());
   // A rerun after a run without -d finds its own trace there: that one will do.
-  bool identical = !taken && found == 0 && is_regular_file(existing) &&
+  bool identical = !taken && existing.ok() && is_regular_file(existing.value()) &&
                    same_bytes(job.output_root, final_path.view(),
                               task.output_file->temporary_path().view());
-  if (!identical && (taken || found != ENOENT)) {
+  if (!identical && (taken || existing.error() != ENOENT)) {
     DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
          final_path.c_str());
     remove_output(task);
     return false;
   }
   task.output_identical = identical;
-  task.output_existing = existing;
+  task.output_existing = existing.value();
   task.output_state = OutputState::staged;
   return true;
 }
@@ -77,13 +78,15 @@ bool stage_output(ConversionJob& job, FileTask& task) {
 // Written in place, the trace would have replaced what was at its name and then gone: the
 // name ends empty. A folder, or nothing, stays as it is.
 bool remove_previous_trace(ConversionJob& job, StrView final_path) {
-  PathStatus status;
-  if (!folder_root_stat(job.output_root, final_path, &status)) return true;
+  Result<PathStatus> found = folder_root_stat(job.output_root, final_path);
+  if (!found.ok()) return true;
+  const PathStatus& status = found.value();
   if (!status.is_link && (status.kind == PATH_MISSING || status.kind == PATH_DIRECTORY)) {
     return true;
   }
-  if (folder_root_remove(job.output_root, final_path)) return true;
-  DIAG_FAILURE(LOG_ERROR, "Could not remove CAN file");
+  Status removed = folder_root_remove(job.output_root, final_path);
+  if (removed.ok()) return true;
+  DIAG_FAILURE(LOG_ERROR, removed.error(), "Could not remove CAN file");
   return false;
 }
 
@@ -93,14 +96,16 @@ bool output_open(ConversionJob& job, FileTask& task) {
   SmallString path(task.output_path.view());
   path.append(task.sink->extension());
   uint64_t random = job.name_seed ^ (job.outputs_made.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
-  task.output_file =
+  Result<std::unique_ptr<StagedFile>> created =
       StagedFile::create(job.output_root, path.view(), task.info.permissions, random);
-  if (!task.output_file) {
-    DIAG_FAILURE(LOG_ERROR, "Could not open output file for CAN: %s", path.c_str());
+  if (!created.ok()) {
+    DIAG_FAILURE(LOG_ERROR, created.error(), "Could not open output file for CAN: %s",
+                 path.c_str());
     return false;
   }
+  task.output_file = std::move(created).value();
   if (!task.sink->new_file(task.info, task.output_file->stream(), task.continuation)) {
-    task.output_file->close();
+    (void)task.output_file->close();
     remove_output(task);
     task.output_file.reset();
     return false;
@@ -116,8 +121,9 @@ bool output_end(FileTask& task) {
   if (task.output_state != OutputState::writing) return true;
   int64_t frames = task.sink->end_file();
   bool result = true;
-  if (!task.output_file->close()) {
-    DIAG_FAILURE(LOG_ERROR, "Could not close CAN file");
+  Status closed = task.output_file->close();
+  if (!closed.ok()) {
+    DIAG_FAILURE(LOG_ERROR, closed.error(), "Could not close CAN file");
     result = false;
   }
   const TraceFileInfo& info = task.info;

@@ -133,7 +133,7 @@ bool AscFormat::frame(const CanRecord& record) {
     line_.clear();
     errno = 0;  // a date out of the calendar has no reason of the system's
     if (!asc_append_header(line_, start_ms_) || !write_whole(*out_, line_)) {
-      DIAG_FAILURE(LOG_ERROR, "Could not write CAN header");
+      DIAG_FAILURE(LOG_ERROR, errno, "Could not write CAN header");
       failed_ = true;
       return false;
     }
@@ -141,7 +141,7 @@ bool AscFormat::frame(const CanRecord& record) {
   line_.clear();
   asc_append_line(line_, milliseconds - start_ms_, record);
   if (line_.empty() || !write_whole(*out_, line_)) {
-    DIAG_FAILURE(LOG_ERROR, "Could not write CAN data");
+    DIAG_FAILURE(LOG_ERROR, errno, "Could not write CAN data");
     failed_ = true;
     return false;
   }
@@ -155,7 +155,7 @@ int64_t AscFormat::end_file() {
   if (failed_) return -1;
   if (frames_ == 0) return 0;
   if (!write_whole(*out, END_LINE.data(), static_cast<int64_t>(END_LINE.size()))) {
-    DIAG_FAILURE(LOG_ERROR, "Could not write CAN data");
+    DIAG_FAILURE(LOG_ERROR, errno, "Could not write CAN data");
     return -1;
   }
   return frames_;

@@ -138,7 +138,7 @@ bool BlfFormat::write(const unsigned char* bytes, uint32_t count) {
 }
 
 bool BlfFormat::fail() {
-  DIAG_FAILURE(LOG_ERROR, "Could not write CAN data");
+  DIAG_FAILURE(LOG_ERROR, errno, "Could not write CAN data");
   failed_ = true;
   return false;
 }

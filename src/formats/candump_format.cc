@@ -63,7 +63,7 @@ bool CandumpFormat::frame(const CanRecord& record) {
   line_.clear();
   candump_append_line(line_, record);
   if (out_ == nullptr || line_.empty() || !write_whole(*out_, line_)) {
-    DIAG_FAILURE(LOG_ERROR, "Could not write CAN data");
+    DIAG_FAILURE(LOG_ERROR, errno, "Could not write CAN data");
     failed_ = true;
     return false;
   }

@@ -109,7 +109,7 @@ bool PcapngFormat::frame(const CanRecord& record) {
     unsigned char header[PCAPNG_HEADER_SIZE];
     pcapng_put_header(header);
     if (!write_whole(*out_, header, sizeof header)) {
-      DIAG_FAILURE(LOG_ERROR, "Could not write CAN header");
+      DIAG_FAILURE(LOG_ERROR, errno, "Could not write CAN header");
       failed_ = true;
       return false;
     }
@@ -117,7 +117,7 @@ bool PcapngFormat::frame(const CanRecord& record) {
   unsigned char packet[PCAPNG_PACKET_SIZE];
   pcapng_put_packet(packet, record);
   if (!write_whole(*out_, packet, sizeof packet)) {
-    DIAG_FAILURE(LOG_ERROR, "Could not write CAN data");
+    DIAG_FAILURE(LOG_ERROR, errno, "Could not write CAN data");
     failed_ = true;
     return false;
   }

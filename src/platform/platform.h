@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/path_status.h"
+#include "platform/result.h"
 
 namespace velmarch {
 
@@ -32,39 +33,38 @@ long platform_thread_id();
 void platform_write_stderr(const char* bytes, size_t count);
 
 /// Opens a file with a C runtime mode ("rb", "wb", "r+b"), without any sharing restriction.
-FILE* platform_file_open(const char* name, const char* mode);
+Result<FILE*> platform_file_open(const char* name, const char* mode);
 /// 64-bit positions, so inputs of 2 GiB and more work.
-int platform_file_seek(FILE* file, int64_t offset, int origin);
-int64_t platform_file_tell(FILE* file);
+Status platform_file_seek(FILE* file, int64_t offset, int origin);
+Result<int64_t> platform_file_tell(FILE* file);
 
-/// Follows links, but is_link says whether the path itself is one. Answers 0 on success,
-/// otherwise the error number: ENOENT for a missing path, also when a component before the
-/// last one is a file.
-int platform_stat(const char* path, PathStatus* status);
+/// Follows links, but is_link says whether the path itself is one. ENOENT for a missing path,
+/// also when a component before the last one is a file.
+Result<PathStatus> platform_stat(const char* path);
 /// The status of an open file.
-bool platform_file_identity(FILE* file, PathStatus* identity);
+Result<PathStatus> platform_file_identity(FILE* file);
 /// The status of the entry at path itself: a link is not followed (is_link, kind PATH_OTHER).
-/// Answers 0 or the error number, ENOENT for a missing path.
-int platform_path_identity(const char* path, PathStatus* identity);
+/// ENOENT for a missing path.
+Result<PathStatus> platform_path_identity(const char* path);
 
 /// Calls on_name for every name in the folder, "." and ".." included, in the platform's order.
-/// Answers false when the folder cannot be enumerated.
-bool platform_list_directory(const char* path, void (*on_name)(void* context, const char* name),
-                             void* context);
-bool platform_make_directory(const char* path);
-bool platform_remove(const char* path);
+/// Fails when the folder cannot be enumerated.
+Status platform_list_directory(const char* path, void (*on_name)(void* context, const char* name),
+                               void* context);
+Status platform_make_directory(const char* path);
+Status platform_remove(const char* path);
 
 /// Creates a new file for writing in binary mode with the given permission bits (the platform's
 /// default where it has none). Fails, with EEXIST, when anything is at the path, a link
-/// included, which is never followed. Null on failure with *error set.
-FILE* platform_file_create_new(const char* name, uint32_t permissions, int* error);
+/// included, which is never followed.
+Result<FILE*> platform_file_create_new(const char* name, uint32_t permissions);
 /// Renames a file in one step, within one folder. With replace, whatever is at `to` (a link
 /// included, never followed) is replaced; without, the rename fails with EEXIST when anything
-/// is there. Answers 0 or the error number.
-int platform_rename(const char* from, const char* to, bool replace);
-/// Makes the data of the files named, and their folder entries, durable: after it answers true
+/// is there.
+Status platform_rename(const char* from, const char* to, bool replace);
+/// Makes the data of the files named, and their folder entries, durable: once it succeeds
 /// they survive a power cut.
-bool platform_sync(const char* const* paths, size_t count);
+Status platform_sync(const char* const* paths, size_t count);
 /// Fills buffer with the current directory; false when it does not fit or cannot be read.
 bool platform_current_directory(char* buffer, size_t size);
 bool platform_change_directory(const char* path);

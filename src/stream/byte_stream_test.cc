@@ -46,7 +46,7 @@ class FileStreamTest : public ::testing::Test {
 };
 
 TEST_F(FileStreamTest, ModesDecideWhichSlotsWork) {
-  auto reader = file_stream_open(path.c_str(), FILE_STREAM_READ);
+  auto reader = file_stream_open(path.c_str(), FILE_STREAM_READ).value();
   ASSERT_TRUE(reader);
   char buffer[32];
   EXPECT_EQ(byte_stream_write(*reader, "x", 1), -2);
@@ -55,20 +55,20 @@ TEST_F(FileStreamTest, ModesDecideWhichSlotsWork) {
   EXPECT_EQ(byte_stream_close(reader), 0);
   EXPECT_FALSE(reader);
 
-  auto writer = file_stream_open(path.c_str(), FILE_STREAM_WRITE);
+  auto writer = file_stream_open(path.c_str(), FILE_STREAM_WRITE).value();
   ASSERT_TRUE(writer);
   EXPECT_EQ(byte_stream_read(*writer, buffer, 1), -2);
   EXPECT_EQ(byte_stream_write(*writer, "abc", 3), 3);
   EXPECT_EQ(byte_stream_tell(*writer), 3);
   EXPECT_EQ(byte_stream_close(writer), 0);
 
-  EXPECT_FALSE(file_stream_open(path.c_str(), 3));
-  EXPECT_FALSE(file_stream_open(nullptr, FILE_STREAM_READ));
-  EXPECT_FALSE(file_stream_open("/nonexistent/velmarch/x", FILE_STREAM_READ));
+  EXPECT_FALSE(file_stream_open(path.c_str(), 3).ok());
+  EXPECT_FALSE(file_stream_open(nullptr, FILE_STREAM_READ).ok());
+  EXPECT_FALSE(file_stream_open("/nonexistent/velmarch/x", FILE_STREAM_READ).ok());
 }
 
 TEST_F(FileStreamTest, GatheredWritesReachTheFileWholeAndInOrder) {
-  auto writer = file_stream_open(path.c_str(), FILE_STREAM_WRITE);
+  auto writer = file_stream_open(path.c_str(), FILE_STREAM_WRITE).value();
   ASSERT_TRUE(writer);
   std::string expected;
   uint32_t state = 1;
@@ -95,7 +95,7 @@ TEST_F(FileStreamTest, GatheredWritesReachTheFileWholeAndInOrder) {
 
 TEST(FileStream, WriteThatFailsAtTheEndFailsTheClose) {
   // The device is always full: the gathered bytes only fail when they finally leave.
-  auto writer = file_stream_open("/dev/full", FILE_STREAM_WRITE);
+  auto writer = file_stream_open("/dev/full", FILE_STREAM_WRITE).value();
   ASSERT_TRUE(writer);
   EXPECT_EQ(byte_stream_write(*writer, "abc", 3), 3);
   EXPECT_NE(byte_stream_close(writer), 0);
@@ -104,7 +104,7 @@ TEST(FileStream, WriteThatFailsAtTheEndFailsTheClose) {
 }
 
 TEST_F(FileStreamTest, SizeKeepsThePosition) {
-  auto reader = file_stream_open(path.c_str(), FILE_STREAM_READ);
+  auto reader = file_stream_open(path.c_str(), FILE_STREAM_READ).value();
   ASSERT_TRUE(reader);
   char buffer[5];
   ASSERT_EQ(byte_stream_read(*reader, buffer, 5), 5);

@@ -8,24 +8,30 @@
 
 namespace velmarch {
 
-std::unique_ptr<ByteStream> file_stream_open(const char* name, int mode) {
+Result<std::unique_ptr<ByteStream>> file_stream_open(const char* name, int mode) {
   static const char* const modes[] = {"rb", "wb", "r+b"};
-  if (name == nullptr || mode < FILE_STREAM_READ || mode > FILE_STREAM_READ_WRITE) return nullptr;
-  FILE* file = platform_file_open(name, modes[mode]);
-  if (file == nullptr) return nullptr;
-  std::unique_ptr<ByteStream> stream(new (std::nothrow) FileStream(file, mode));
-  if (!stream) std::fclose(file);
+  if (name == nullptr || mode < FILE_STREAM_READ || mode > FILE_STREAM_READ_WRITE) {
+    return Status::failure(EINVAL);
+  }
+  Result<FILE*> file = platform_file_open(name, modes[mode]);
+  if (!file.ok()) return file.status();
+  std::unique_ptr<ByteStream> stream(new (std::nothrow) FileStream(file.value(), mode));
+  if (!stream) {
+    std::fclose(file.value());
+    return Status::failure(ENOMEM);
+  }
   return stream;
 }
 
-std::unique_ptr<ByteStream> file_stream_create_new(const char* name, uint32_t permissions,
-                                                   int* error) {
-  FILE* file = platform_file_create_new(name, permissions, error);
-  if (file == nullptr) return nullptr;
-  std::unique_ptr<ByteStream> stream(new (std::nothrow) FileStream(file, FILE_STREAM_WRITE));
+Result<std::unique_ptr<ByteStream>> file_stream_create_new(const char* name,
+                                                           uint32_t permissions) {
+  Result<FILE*> file = platform_file_create_new(name, permissions);
+  if (!file.ok()) return file.status();
+  std::unique_ptr<ByteStream> stream(new (std::nothrow)
+                                          FileStream(file.value(), FILE_STREAM_WRITE));
   if (!stream) {
-    std::fclose(file);
-    *error = ENOMEM;
+    std::fclose(file.value());
+    return Status::failure(ENOMEM);
   }
   return stream;
 }
@@ -94,7 +100,8 @@ int64_t FileStream::write(const void* source, uint64_t count) {
 
 int64_t FileStream::tell() {
   if (file_ == nullptr || !flush_pending()) return -1;
-  return platform_file_tell(file_);
+  Result<int64_t> position = platform_file_tell(file_);
+  return position.ok() ? position.value() : -1;
 }
 
 int64_t FileStream::seek(int64_t offset, int origin) {
@@ -105,9 +112,9 @@ int64_t FileStream::seek(int64_t offset, int origin) {
     return -1;
   }
   if (!flush_pending()) return -1;
-  int result = platform_file_seek(file_, offset, origin);
-  if (result != 0) return result;
-  position_ = platform_file_tell(file_);
+  if (!platform_file_seek(file_, offset, origin).ok()) return -1;
+  Result<int64_t> position = platform_file_tell(file_);
+  position_ = position.ok() ? position.value() : -1;
   return position_;
 }
 
@@ -130,7 +137,10 @@ void FileStream::expect_large_reads() {
 }
 
 bool FileStream::identity(PathStatus& identity) {
-  return file_ != nullptr && platform_file_identity(file_, &identity);
+  if (file_ == nullptr) return false;
+  Result<PathStatus> found = platform_file_identity(file_);
+  if (found.ok()) identity = found.value();
+  return found.ok();
 }
 
 }  // namespace velmarch

@@ -51,7 +51,7 @@ bool TrcWriter::frame(const CanRecord& record) {
     line_.clear();
     trc_append_header(line_, version_, start_time_);
     if (!write_line()) {
-      DIAG_FAILURE(LOG_ERROR, "Could not write CAN header");
+      DIAG_FAILURE(LOG_ERROR, errno, "Could not write CAN header");
       write_failed_ = true;
       return false;
     }
@@ -63,7 +63,7 @@ bool TrcWriter::frame(const CanRecord& record) {
   version_.append_record(line_, next_number_++, (record.timestamp - start_time_) * 1000, record);
   if (!write_line()) {
     if (version_.write_error != nullptr) {
-      DIAG_FAILURE(LOG_ERROR, "%s", version_.write_error);
+      DIAG_FAILURE(LOG_ERROR, errno, "%s", version_.write_error);
     } else {
       // A version without a message of its own still tells why (a full disk, say).
       log_reason(LOG_ERROR, errno);
