@@ -19,6 +19,7 @@
 #include "fs/folder_root.h"
 #include "fs/input_set.h"
 #include "fs/staged_file.h"
+#include "platform/platform.h"
 
 namespace velmarch {
 

@@ -27,7 +27,9 @@ bool buffer_input(ConversionJob& job, std::unique_ptr<ByteStream>& stream,
   int64_t size = job.flags->buffer_size;
   // The size the identity gave saves asking the file again.
   int64_t whole =
-      size >= 0 ? -1 : is_regular_file(opened) ? opened.size : byte_stream_size(stream.get());
+      size >= 0                 ? -1
+      : is_regular_file(opened) ? opened.size
+                                : byte_stream_size(stream.get()).value_or(-1);
   if (size < 0) size = std::min(whole, FILE_READ_BLOCK);
   if (size <= 0) return true;
   // A buffer that holds the whole file, or takes it in large blocks, reads past the file's own.
@@ -90,7 +92,8 @@ bool feed_frames(ConversionJob& job, FileTask& task) {
   int64_t frames = 0;
   auto told = [&] {
     if (job.progress == nullptr) return;
-    tell_progress(job, task, frames, ahead ? ahead->position() : byte_stream_tell(*task.stream));
+    tell_progress(job, task, frames,
+                  ahead ? ahead->position() : byte_stream_tell(*task.stream).value_or(-1));
   };
   CanRecord own_record;
   for (;;) {
@@ -176,8 +179,8 @@ void file_open(ConversionJob& job, FileTask& task) {
     task.opened.size = task.listed.size;
     task.opened.permissions = task.listed.permissions;
     task.opened.kind = task.listed.kind;
-  } else if (!task.stream->identity(task.opened)) {
-    task.opened = PathStatus{};
+  } else {
+    task.opened = task.stream->identity().value();
   }
   info.permissions = task.opened.permissions;
   if (!buffer_input(job, task.stream, task.opened)) {
@@ -254,9 +257,9 @@ void file_convert(ConversionJob& job, FileTask& task) {
   // The input is closed here, on the converting thread; only a failure is told, in turn.
   task.reader.reset();
   task.closed = true;
-  errno = 0;
-  task.close_failed = byte_stream_close(task.stream) != 0;
-  task.close_error = task.close_failed ? errno : 0;
+  Status closed = byte_stream_close(task.stream);
+  task.close_failed = !closed.ok();
+  task.close_error = closed.error();
 }
 
 uint8_t file_finish(ConversionJob& job, FileTask& task) {
@@ -283,7 +286,7 @@ uint8_t file_finish(ConversionJob& job, FileTask& task) {
 
   uint8_t result = task.failed ? EXIT_FILE_FAILED : EXIT_OK;
   // Only a converted file's input is closed with care: the others were only looked at.
-  if (!task.closed) byte_stream_close(task.stream);
+  if (!task.closed) (void)byte_stream_close(task.stream);
   if (after_stop) {
     // Converted ahead of a stop it came after: none of its frames are in a trace.
     if (job.progress != nullptr) {

@@ -20,8 +20,8 @@ bool same_bytes(FolderRoot* root, StrView a, StrView b) {
   std::unique_ptr<char[]> blocks(new (std::nothrow) char[2 * BLOCK]);
   if (!blocks) return false;
   for (;;) {
-    int64_t got = byte_stream_read(*first, blocks.get(), BLOCK);
-    int64_t other = byte_stream_read(*second, blocks.get() + BLOCK, BLOCK);
+    int64_t got = byte_stream_read(*first, blocks.get(), BLOCK).value_or(-1);
+    int64_t other = byte_stream_read(*second, blocks.get() + BLOCK, BLOCK).value_or(-1);
     if (got < 0 || got != other) return false;
     if (got == 0) return true;
     if (std::memcmp(blocks.get(), blocks.get() + BLOCK, static_cast<size_t>(got)) != 0) {

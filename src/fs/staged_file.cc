@@ -81,18 +81,16 @@ Result<std::unique_ptr<StagedFile>> StagedFile::create(FolderRoot* root, StrView
 StagedFile::~StagedFile() {
   // The stream goes first: Windows removes no open file. Both may fail quietly here; whoever
   // needs to know removes it by hand first.
-  if (stream_) byte_stream_close(stream_);
+  if (stream_) (void)byte_stream_close(stream_);
   stream_.reset();
   if (on_disk_) (void)folder_root_remove(root_, temporary_path_.view());
 }
 
 Status StagedFile::close() {
   if (!stream_) return Status();
-  errno = 0;
-  bool closed = byte_stream_close(stream_) == 0;
-  int error = errno;
+  Status closed = byte_stream_close(stream_);
   stream_.reset();  // a stream that failed to close is gone all the same, as fclose leaves it
-  return closed ? Status() : Status::failure(error);
+  return closed;
 }
 
 Status StagedFile::publish(bool replace) {

@@ -31,7 +31,7 @@ TEST(StagedFile, TakesItsNameOnlyWhenPublished) {
   {
     auto file = StagedFile::create(&root, "a.trc", 0640, 1).value();
     ASSERT_TRUE(file);
-    byte_stream_write(file->stream(), "new", 3);
+    (void)byte_stream_write(file->stream(), "new", 3);
     ASSERT_TRUE(file->close().ok());
     EXPECT_EQ(root.file("a.trc"), "before");
     EXPECT_EQ(file->publish(false).error(), EEXIST);
@@ -48,7 +48,7 @@ TEST(StagedFile, WhatIsNotPublishedGoesWithIt) {
   {
     auto open = StagedFile::create(&root, "open.trc", 0, 2).value();
     ASSERT_TRUE(open);
-    byte_stream_write(open->stream(), "part", 4);
+    (void)byte_stream_write(open->stream(), "part", 4);
     auto closed = StagedFile::create(&root, "closed.trc", 0, 3).value();
     ASSERT_TRUE(closed);
     EXPECT_TRUE(closed->close().ok());

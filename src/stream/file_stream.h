@@ -19,16 +19,16 @@ class alignas(64) FileStream final : public ByteStream {
   FileStream(FILE* file, int mode);
   ~FileStream() override;
 
-  int64_t read(void* destination, uint64_t count) override;
-  int64_t write(const void* source, uint64_t count) override;
-  int64_t tell() override;
-  int64_t seek(int64_t offset, int origin) override;
-  int close() override;
-  bool identity(PathStatus& identity) override;
+  IoResult read(void* destination, uint64_t count) override;
+  IoResult write(const void* source, uint64_t count) override;
+  IoResult tell() override;
+  IoResult seek(int64_t offset, int origin) override;
+  Status close() override;
+  Result<PathStatus> identity() override;
   void expect_large_reads() override;
 
  private:
-  bool flush_pending();
+  Status flush_pending();
 
   FILE* file_;
   int mode_;

@@ -35,7 +35,7 @@ std::string fault_path(const std::string& path) {
 
 // A stream over a file of the tree. Every write lands in the tree at once, so a file that is
 // removed while its stream is still held stays removed. After close, as after fclose, the
-// stream answers -1 whether or not the close succeeded.
+// stream fails whether or not the close succeeded.
 class MemoryFolderRoot::File final : public ByteStream {
  public:
   File(MemoryFolderRoot& owner, std::string path, std::string content, uint32_t flags,
@@ -47,29 +47,36 @@ class MemoryFolderRoot::File final : public ByteStream {
         fail_close_(fail_close),
         identity_(identity) {}
 
-  // Like a file stream, a direction that was not opened answers -2.
-  int64_t read(void* d, uint64_t n) override {
-    if ((flags_ & OPEN_READ) == 0) return -2;
-    return closed_ ? -1 : stream_.read(d, n);
+  // Like a file stream, a direction that was not opened is an absent operation.
+  IoResult read(void* d, uint64_t n) override {
+    if ((flags_ & OPEN_READ) == 0) return Status::absent();
+    if (closed_) return Status::failure(EBADF);
+    return stream_.read(d, n);
   }
-  int64_t write(const void* s, uint64_t n) override {
-    if ((flags_ & OPEN_WRITE) == 0) return -2;
-    if (closed_) return -1;
-    int64_t written = stream_.write(s, n);
+  IoResult write(const void* s, uint64_t n) override {
+    if ((flags_ & OPEN_WRITE) == 0) return Status::absent();
+    if (closed_) return Status::failure(EBADF);
+    IoResult written = stream_.write(s, n);
     if (owner_.files_.count(path_)) owner_.write_content(path_, stream_.content());
     return written;
   }
-  int64_t tell() override { return closed_ ? -1 : stream_.tell(); }
-  int64_t seek(int64_t o, int origin) override { return closed_ ? -1 : stream_.seek(o, origin); }
-  int close() override {
-    if (closed_) return 0;
+  IoResult tell() override {
+    if (closed_) return Status::failure(EBADF);
+    return stream_.tell();
+  }
+  IoResult seek(int64_t o, int origin) override {
+    if (closed_) return Status::failure(EBADF);
+    return stream_.seek(o, origin);
+  }
+  Status close() override {
+    if (closed_) return Status();
     closed_ = true;
     ++owner_.closes;
-    return fail_close_ ? -1 : 0;
+    return fail_close_ ? Status::failure() : Status();
   }
-  bool identity(PathStatus& identity) override {
-    identity = identity_;
-    return !closed_;
+  Result<PathStatus> identity() override {
+    if (closed_) return Status::failure(EBADF);
+    return identity_;
   }
 
   MemoryStream& stream() { return stream_; }

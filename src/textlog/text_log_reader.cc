@@ -54,6 +54,11 @@ size_t copy_to_line_break(const unsigned char* bytes, size_t n, char* out) {
   return n;
 }
 
+// The scan needs no reason: a failed read is a count of -1.
+int64_t peek_count(ByteStream& s, const unsigned char** data) {
+  return s.peek_buffered(data).value_or(-1);
+}
+
 }  // namespace
 
 size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed, bool* fed) {
@@ -61,7 +66,7 @@ size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed, boo
   bool ended = false;
   while (stored < static_cast<size_t>(TEXT_LINE_MAX)) {
     char c;
-    int64_t got = byte_stream_read(stream, &c, 1);
+    int64_t got = byte_stream_read(stream, &c, 1).value_or(-1);
     if (got != 1) {
       if (got < 0) failed = true;
       ended = true;
@@ -78,7 +83,7 @@ size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed, boo
   // own, it would be an empty record. Anything else is left for the next line.
   while (!ended) {
     char c;
-    int64_t got = byte_stream_read(stream, &c, 1);
+    int64_t got = byte_stream_read(stream, &c, 1).value_or(-1);
     if (got != 1) {
       if (got < 0) failed = true;
       break;
@@ -87,7 +92,7 @@ size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed, boo
     if (c == '\n') {
       line[stored++] = c;
     } else {
-      byte_stream_seek(stream, -1, SEEK_CUR);
+      (void)byte_stream_seek(stream, -1, SEEK_CUR);
     }
     break;
   }
@@ -102,8 +107,9 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed, bool* fed) {
   // A buffered stream is scanned in place, a run of plain bytes at a time; the bytes taken and
   // the line made are the same as one read per byte would give.
   const unsigned char* window;
-  int64_t available = stream.peek_buffered(&window);
-  if (available == -2) return read_text_line_bytewise(stream, line, failed, fed);
+  IoResult peeked = stream.peek_buffered(&window);
+  if (peeked.status().is_absent()) return read_text_line_bytewise(stream, line, failed, fed);
+  int64_t available = peeked.value_or(-1);
   size_t stored = 0;
   size_t first_zero = SIZE_MAX;
   while (stored < static_cast<size_t>(TEXT_LINE_MAX)) {
@@ -117,7 +123,7 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed, bool* fed) {
     stored += plain;
     if (plain == span) {
       stream.consume_buffered(plain);
-      if (stored < static_cast<size_t>(TEXT_LINE_MAX)) available = stream.peek_buffered(&window);
+      if (stored < static_cast<size_t>(TEXT_LINE_MAX)) available = peek_count(stream, &window);
       continue;
     }
     unsigned char c = window[plain];
@@ -132,12 +138,12 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed, bool* fed) {
     }
     window += plain + 1;
     available -= static_cast<int64_t>(plain + 1);
-    if (available == 0) available = stream.peek_buffered(&window);
+    if (available == 0) available = peek_count(stream, &window);
   }
   // As read_text_line_bytewise: the line feed right after a full line belongs to it.
   if (stored == static_cast<size_t>(TEXT_LINE_MAX) && line[stored - 1] != '\n') {
     for (;;) {
-      available = stream.peek_buffered(&window);
+      available = peek_count(stream, &window);
       if (available <= 0) {
         if (available < 0) failed = true;
         break;
@@ -280,7 +286,7 @@ inline void run_column(ColumnParser parser, TextLogReader& reader, const char* f
 // Timestamp;Type;ID;Length;Data
 bool read_column_heading(TextLogReader& reader) {
   ByteStream& stream = *reader.stream;
-  byte_stream_seek(stream, 0, SEEK_SET);
+  (void)byte_stream_seek(stream, 0, SEEK_SET);
   char* line = reader.line;
   int hash_lines = 0;
   size_t length;
@@ -292,7 +298,7 @@ bool read_column_heading(TextLogReader& reader) {
     ++hash_lines;
   }
   if (reader.failed || length == 0 || hash_lines == 0) return false;
-  reader.data_offset = static_cast<uint32_t>(byte_stream_tell(stream));
+  reader.data_offset = static_cast<uint32_t>(byte_stream_tell(stream).value_or(-1));
   reader.data_line = line_feeds + 1;
 
   bool known = false;
@@ -317,7 +323,7 @@ std::unique_ptr<TextLogReader> text_log_open(ByteStream* stream) {
   std::unique_ptr<TextLogReader> reader(new (std::nothrow) TextLogReader());
   if (!reader) return nullptr;
   reader->stream = stream;
-  byte_stream_seek(*stream, 0, SEEK_SET);
+  (void)byte_stream_seek(*stream, 0, SEEK_SET);
   char* line = reader->line;
   while (read_text_line(*stream, line, reader->failed) > 0 && line[0] == '#') {
     log_header_apply_line(reader->header, line);
@@ -330,7 +336,7 @@ std::unique_ptr<TextLogReader> text_log_open(ByteStream* stream) {
 int64_t text_log_rewind(TextLogReader& reader) {
   reader.next_line = reader.data_line;
   reader.ended = false;
-  return byte_stream_seek(*reader.stream, static_cast<int64_t>(reader.data_offset), SEEK_SET);
+  return byte_stream_seek(*reader.stream, reader.data_offset, SEEK_SET).value_or(-1);
 }
 
 // 11:05:53.123;9;18FF1234;3;010203
