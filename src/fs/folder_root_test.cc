@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -210,6 +211,69 @@ TEST_F(PlatformFolderRootTest, OpenChoosesTheModeFromTheLowTwoBits) {
   in.reset();  // Windows removes no open file
   EXPECT_TRUE(folder_root_remove(root.get(), "new").ok());
   EXPECT_FALSE(folder_root_remove(root.get(), "new").ok());
+}
+
+TEST(FolderRootFailures, CarryTheirReasonAsAValue) {
+  EXPECT_TRUE(Status().ok());
+  EXPECT_FALSE(Status::failure().ok());
+  EXPECT_EQ(Status::failure().error(), 0);
+  EXPECT_EQ(Status::failure(ENOENT).error(), ENOENT);
+  EXPECT_TRUE(Status::from_error(0).ok());
+  EXPECT_EQ(Status::from_error(EACCES).error(), EACCES);
+  EXPECT_FALSE(Status::absent().ok());
+  EXPECT_EQ(Status::absent().error(), 0);
+  FolderRoot base("D:/");
+  DirEntryMap entries;
+  EXPECT_TRUE(folder_root_list(&base, "a", entries).ok());
+  EXPECT_EQ(folder_root_identify(&base, "a").error(), EIO);
+  EXPECT_FALSE(folder_root_create_new(&base, "a", 0).ok());
+  EXPECT_FALSE(folder_root_rename(&base, "a", "b", true).ok());
+  EXPECT_FALSE(folder_root_sync(&base, {}).ok());
+}
+
+TEST_F(PlatformFolderRootTest, FailuresSayWhy) {
+  dir.write_file("a", "1");
+  dir.write_file("b", "2");
+  EXPECT_EQ(folder_root_remove(root.get(), "missing").error(), ENOENT);
+  EXPECT_EQ(folder_root_create_new(root.get(), "a", 0).error(), EEXIST);
+  EXPECT_EQ(folder_root_rename(root.get(), "a", "b", false).error(), EEXIST);
+  EXPECT_EQ(folder_root_identify(root.get(), "missing").error(), ENOENT);
+  EXPECT_EQ(folder_root_ensure_directory(root.get(), "a").error(), ENOTDIR);
+  EXPECT_EQ(folder_root_create(dir.at("missing")).error(), ENOENT);
+  EXPECT_TRUE(folder_root_rename(root.get(), "a", "b", true).ok());
+  EXPECT_EQ(std::filesystem::file_size(dir.at("b")), 1u);
+  EXPECT_FALSE(std::filesystem::exists(dir.at("a")));
+}
+
+TEST_F(PlatformFolderRootTest, IdentityTellsALinkFromItsFileAndAFileFromItsEarlierState) {
+  dir.write_file("f", "abc");
+  Result<PathStatus> first = folder_root_identify(root.get(), "f");
+  ASSERT_TRUE(first.ok());
+  EXPECT_TRUE(is_regular_file(first.value()));
+  EXPECT_EQ(first.value().size, 3);
+  EXPECT_TRUE(same_file_state(first.value(), folder_root_identify(root.get(), "f").value()));
+  auto opened = folder_root_open(root.get(), "f", OPEN_READ).value();
+  ASSERT_TRUE(opened);
+  EXPECT_TRUE(same_file_state(first.value(), opened->identity().value()));
+  opened.reset();
+  dir.write_file("f", "abcd");
+  EXPECT_FALSE(same_file_state(first.value(), folder_root_identify(root.get(), "f").value()));
+  if (std::string(platform_name()) != "posix") return;  // no links made here on Windows
+  Result<PathStatus> folder = folder_root_identify(root.get(), "");
+  ASSERT_TRUE(folder.ok());
+  EXPECT_EQ(folder.value().kind, PATH_DIRECTORY);
+  std::filesystem::create_symlink(dir.at("f"), dir.at("link"));
+  Result<PathStatus> link = folder_root_identify(root.get(), "link");
+  ASSERT_TRUE(link.ok());
+  EXPECT_TRUE(link.value().is_link);
+  EXPECT_EQ(link.value().kind, PATH_OTHER);
+  EXPECT_FALSE(is_regular_file(link.value()));
+  // Followed, the link is its file; the record still says the name was a link.
+  Result<PathStatus> followed = folder_root_stat(root.get(), "link");
+  ASSERT_TRUE(followed.ok());
+  EXPECT_EQ(followed.value().kind, PATH_FILE);
+  EXPECT_TRUE(followed.value().is_link);
+  EXPECT_FALSE(is_regular_file(followed.value()));
 }
 
 TEST(MemoryFolderRoot, BehavesLikeTheDiskWhereLaterTestsRelyOnIt) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -101,6 +102,19 @@ TEST(FileStream, WriteThatFailsAtTheEndFailsTheClose) {
   EXPECT_FALSE(byte_stream_close(writer).ok());
   ASSERT_TRUE(writer);  // kept for the caller, but its handle is gone: closing again is quiet
   EXPECT_TRUE(byte_stream_close(writer).ok());
+}
+
+TEST(FileStream, FailuresCarryTheSystemsReason) {
+  auto writer = file_stream_open("/dev/full", FILE_STREAM_WRITE).value();
+  ASSERT_TRUE(writer);
+  EXPECT_TRUE(byte_stream_write(*writer, "abc", 3).ok());
+  EXPECT_EQ(byte_stream_close(writer).error(), ENOSPC);
+  // A write too large to gather fails at once, with its reason.
+  auto big = file_stream_open("/dev/full", FILE_STREAM_WRITE).value();
+  ASSERT_TRUE(big);
+  std::string block(FILE_STREAM_WRITE_BLOCK + 1, 'x');
+  EXPECT_EQ(byte_stream_write(*big, block.data(), block.size()).error(), ENOSPC);
+  EXPECT_EQ(file_stream_open("/nonexistent/velmarch/x", FILE_STREAM_READ).error(), ENOENT);
 }
 
 TEST_F(FileStreamTest, SizeKeepsThePosition) {
