@@ -20,16 +20,18 @@ using namespace velmarch;
 class TextStream final : public ByteStream {
  public:
   explicit TextStream(std::string text) : text_(std::move(text)) {}
-  int64_t read(void* destination, uint64_t count) override {
+  IoResult read(void* destination, uint64_t count) override {
     uint64_t left = text_.size() - position_;
     if (count > left) count = left;
     std::memcpy(destination, text_.data() + position_, count);
     position_ += count;
     return static_cast<int64_t>(count);
   }
-  int64_t tell() override { return static_cast<int64_t>(position_); }
-  int64_t seek(int64_t offset, int origin) override {
-    if (origin != SEEK_SET || offset < 0 || static_cast<uint64_t>(offset) > text_.size()) return -1;
+  IoResult tell() override { return static_cast<int64_t>(position_); }
+  IoResult seek(int64_t offset, int origin) override {
+    if (origin != SEEK_SET || offset < 0 || static_cast<uint64_t>(offset) > text_.size()) {
+      return Status::failure(EINVAL);
+    }
     position_ = static_cast<uint64_t>(offset);
     return offset;
   }
@@ -42,7 +44,7 @@ class TextStream final : public ByteStream {
 // Takes every byte and keeps none: the writer's output.
 class NullStream final : public ByteStream {
  public:
-  int64_t write(const void*, uint64_t count) override { return static_cast<int64_t>(count); }
+  IoResult write(const void*, uint64_t count) override { return static_cast<int64_t>(count); }
 };
 
 constexpr uint64_t frames = 100000;

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<ByteStream> buffered = buffered_stream_open(inner, 1 + size % 61);
   FUZZ_CHECK(buffered);
   Reading second = read_all(*buffered);
-  FUZZ_CHECK(byte_stream_close(buffered) == 0);
+  FUZZ_CHECK(byte_stream_close(buffered).ok());
 
   FUZZ_CHECK(first.opened == second.opened);
   FUZZ_CHECK(first.records.size() == second.records.size());

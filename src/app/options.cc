@@ -214,7 +214,7 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
 
   if (!find_common_root(settings.input_set, status)) return false;
 
-  settings.input_root = folder_root_create(settings.input_set.common_root.view());
+  settings.input_root = folder_root_create(settings.input_set.common_root.view()).value();
   if (!settings.input_root) {
     // The inputs cannot be reached: say so for each, as for any missing input.
     for (const SmallString& input : settings.input_set.inputs) {
@@ -226,13 +226,13 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
   settings.output_root = settings.input_root.get();
   if (settings.output_directories.size() == 1) {
     const SmallString& directory = settings.output_directories.front();
-    errno = 0;
-    settings.separate_output_root = folder_root_create(directory.view());
-    if (!settings.separate_output_root) {
-      DIAG_FAILURE(LOG_ERROR, "Invalid output path: %s", directory.c_str());
+    Result<std::unique_ptr<FolderRoot>> root = folder_root_create(directory.view());
+    if (!root.ok()) {
+      DIAG_FAILURE(LOG_ERROR, root.error(), "Invalid output path: %s", directory.c_str());
       *status = EXIT_COMMAND_LINE;
       return false;
     }
+    settings.separate_output_root = std::move(root).value();
     settings.output_root = settings.separate_output_root.get();
   }
   return true;

@@ -23,10 +23,13 @@ constexpr int64_t PREFETCH_SIZE = 1 << 20;
 // whole file, through a buffer of at most FILE_READ_BLOCK bytes, 0 reads unbuffered. False when the
 // buffer cannot be had.
 bool buffer_input(const ConversionJob& job, std::unique_ptr<ByteStream>& stream,
-                  const FileIdentity& opened) {
+                  const PathStatus& opened) {
   int64_t size = job.flags().buffer_size;
   // The size the identity gave saves asking the file again.
-  int64_t whole = size >= 0 ? -1 : opened.regular ? opened.size : byte_stream_size(stream.get());
+  int64_t whole =
+      size >= 0                 ? -1
+      : is_regular_file(opened) ? opened.size
+                                : byte_stream_size(stream.get()).value_or(-1);
   if (size < 0) size = std::min(whole, FILE_READ_BLOCK);
   if (size <= 0) return true;
   // A buffer that holds the whole file, or takes it in large blocks, reads past the file's own.
@@ -94,7 +97,7 @@ FeedEnd feed_frames(ConversionJob& job, FileTask& task) {
   auto told = [&] {
     if (progress == nullptr) return;
     tell_progress(*progress, task, frames,
-                  ahead ? ahead->position() : byte_stream_tell(*task.stream));
+                  ahead ? ahead->position() : byte_stream_tell(*task.stream).value_or(-1));
   };
   CanRecord own_record;
   for (;;) {
@@ -186,20 +189,23 @@ void file_open(ConversionJob& job, FileTask& task) {
   StrView input_path = task.info.input_path.view();
   task.durable = job.flags().delete_converted;
 
-  task.stream = folder_root_open(job.setup().input_root, input_path, OPEN_READ | OPEN_SHARED);
-  if (!task.stream) {
-    DIAG_FAILURE(LOG_ERROR, "Could not open input file %.*s", STR_VIEW_ARG(input_path));
+  Result<std::unique_ptr<ByteStream>> opened =
+      folder_root_open(job.setup().input_root, input_path, OPEN_READ | OPEN_SHARED);
+  if (!opened.ok()) {
+    DIAG_FAILURE(LOG_ERROR, opened.error(), "Could not open input file %.*s",
+                 STR_VIEW_ARG(input_path));
     task.move_to(FileState::unreadable);
     return;
   }
+  task.stream = std::move(opened).value();
   // What the input is now, so that only this very file is ever deleted. A file whose identity
   // cannot be read counts as changed.
   if (task.listed && !task.durable) {
     task.opened.size = task.listed->size;
     task.opened.permissions = task.listed->permissions;
-    task.opened.regular = task.listed->kind == PATH_FILE;
-  } else if (!task.stream->identity(task.opened)) {
-    task.opened = FileIdentity{};
+    task.opened.kind = task.listed->kind;
+  } else {
+    task.opened = task.stream->identity().value();
   }
   if (!buffer_input(job, task.stream, task.opened)) {
     task.stream.reset();  // closed quietly: the failure was told
@@ -267,8 +273,8 @@ void file_convert(ConversionJob& job, FileTask& task) {
   }
   // The input is closed here, on the converting thread; only a failure is told, in turn.
   task.reader.reset();
-  errno = 0;
-  if (byte_stream_close(task.stream) != 0) task.close_error = errno;
+  Status closed = byte_stream_close(task.stream);
+  if (!closed.ok()) task.close_error = closed.error();
 }
 
 ExitStatus file_finish(ConversionJob& job, FileTask& task) {
@@ -293,7 +299,7 @@ ExitStatus file_finish(ConversionJob& job, FileTask& task) {
   }
   task.reader.reset();
   // Only a converted file's input is closed with care: the others were only looked at.
-  if (!task.was_accepted()) byte_stream_close(task.stream);
+  if (!task.was_accepted()) (void)byte_stream_close(task.stream);
   if (after_stop) {
     // Converted ahead of a stop it came after: none of its frames are in a trace.
     if (job.setup().progress != nullptr) {

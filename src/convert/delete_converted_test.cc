@@ -139,7 +139,7 @@ TEST_F(DeleteConverted, InterruptedInAFileDeletesNothingAndKeepsFinishedTraces) 
   EXPECT_EQ(std::count(whole.begin(), whole.end(), '\n'), 5);  // the header and both frames
 
   // Unless something took its name meanwhile: that stays, and so does the input.
-  folder_root_remove(&fs, "logs_out/a.trc");
+  (void)folder_root_remove(&fs, "logs_out/a.trc");
   fs.on_open_for_reading = [this](const std::string& path) {
     if (path == "logs/b.txt") {
       fs.add_file("logs_out/a.trc", "another run's");
@@ -153,7 +153,7 @@ TEST_F(DeleteConverted, InterruptedInAFileDeletesNothingAndKeepsFinishedTraces) 
   fs.on_open_for_reading = [](const std::string& path) {
     if (path == "logs/b.txt") interruption_signal = 2;
   };
-  folder_root_remove(&fs, "logs_out/a.trc");
+  (void)folder_root_remove(&fs, "logs_out/a.trc");
 
   // Without deletion the trace finished before stays too.
   flags.delete_converted = false;

@@ -20,16 +20,16 @@ void count_unpublished(const ConversionJob& job, const PendingInput& input) {
 }
 
 void remove_trace(const PendingInput& input) {
-  if (!input.trace->remove()) DIAG_FAILURE(LOG_ERROR, "Could not remove CAN file");
+  Status removed = input.trace->remove();
+  if (!removed.ok()) DIAG_FAILURE(LOG_ERROR, removed.error(), "Could not remove CAN file");
 }
 
 // The trace at the name, flushed by now, stands for the new one while it is still the file
 // whose bytes were compared.
 bool keep_identical(const ConversionJob& job, const PendingInput& input) {
   const SmallString& final_path = input.trace->final_path();
-  FileIdentity now;
-  if (folder_root_identify(job.setup().output_root, final_path.view(), now) == 0 &&
-      same_file_state(input.existing, now)) {
+  Result<PathStatus> now = folder_root_identify(job.setup().output_root, final_path.view());
+  if (now.ok() && same_file_state(input.existing, now.value())) {
     DIAG(LOG_DEBUG, "Kept the identical trace %s", final_path.c_str());
     return true;
   }
@@ -51,36 +51,39 @@ std::vector<bool> DurableCommit::publish_traces(ConversionJob& job) {
                                       : input.trace->temporary_path());
   }
   // The data first, then the names: a power cut leaves either the old name or the whole trace.
-  bool synced = folder_root_sync(output_root, flushed);
-  int sync_error = errno;
+  Status sync = folder_root_sync(output_root, flushed);
+  bool synced = sync.ok();
+  int sync_error = sync.error();
   std::vector<SmallString> finals;
   for (size_t i = 0; i < pending_.size(); ++i) {
     const PendingInput& input = pending_[i];
     const SmallString& final_path = input.trace->final_path();
-    RenameResult renamed = RenameResult::failed;
+    Status renamed = Status::failure();
     if (!synced) {
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", final_path.c_str());
       log_reason(LOG_ERROR, sync_error);
     } else if (input.identical) {
-      renamed = keep_identical(job, input) ? RenameResult::done : RenameResult::exists;
+      renamed = keep_identical(job, input) ? Status() : Status::failure(EEXIST);
     } else {
       renamed = input.trace->publish(false);
-      if (renamed == RenameResult::exists) {
+      if (renamed.error() == EEXIST) {
         DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
              final_path.c_str());
-      } else if (renamed == RenameResult::failed) {
-        DIAG_FAILURE(LOG_ERROR, "Could not rename CAN file to %s", final_path.c_str());
+      } else if (!renamed.ok()) {
+        DIAG_FAILURE(LOG_ERROR, renamed.error(), "Could not rename CAN file to %s",
+                     final_path.c_str());
       }
     }
-    if (renamed != RenameResult::done || input.identical) {
+    if (!renamed.ok() || input.identical) {
       remove_trace(input);
-      if (renamed != RenameResult::done) continue;
+      if (!renamed.ok()) continue;
     }
     published[i] = true;
     finals.push_back(final_path);
   }
-  if (!finals.empty() && !folder_root_sync(output_root, finals)) {
-    sync_error = errno;
+  Status names = finals.empty() ? Status() : folder_root_sync(output_root, finals);
+  if (!names.ok()) {
+    sync_error = names.error();
     for (size_t i = 0; i < pending_.size(); ++i) {
       if (!published[i]) continue;
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk",
@@ -136,18 +139,18 @@ ExitStatus DurableCommit::commit(ConversionJob& job) {
       continue;
     }
     // A log still being uploaded, or replaced meanwhile, holds data its trace has not.
-    FileIdentity now;
     FolderRoot* input_root = job.setup().input_root;
-    if (folder_root_identify(input_root, path, now) != 0 ||
-        !same_file_state(input.identity, now)) {
+    Result<PathStatus> now = folder_root_identify(input_root, path);
+    if (!now.ok() || !same_file_state(input.identity, now.value())) {
       DIAG(LOG_ERROR, "Input changed during conversion, not removed: %.*s", STR_VIEW_ARG(path));
       log_conversion_failed(path);
       status |= EXIT_FILE_FAILED;
       continue;
     }
-    if (!folder_root_remove(input_root, path)) {
-      DIAG_FAILURE(LOG_ERROR, "Could not remove input file after conversion: %.*s",
-                   STR_VIEW_ARG(path));
+    Status removed = folder_root_remove(input_root, path);
+    if (!removed.ok()) {
+      DIAG_FAILURE(LOG_ERROR, removed.error(),
+                   "Could not remove input file after conversion: %.*s", STR_VIEW_ARG(path));
     } else {
       DIAG(LOG_DEBUG, "Removed %.*s: its trace is whole and on disk", STR_VIEW_ARG(path));
     }

@@ -18,14 +18,14 @@ struct FileTask;
 /// input is removed after it, when remove is set and it is still the file that was read.
 struct PendingInput {
   SmallString input_path;
-  FileIdentity identity;  // as the input was opened
+  PathStatus identity;  // as the input was opened
   bool remove = false;
   bool failed = false;  // the file failed already and said so; its trace is published anyway
   std::unique_ptr<StagedFile> trace;
   /// An earlier run left these very bytes at the trace's name: that file stands for the trace,
   /// as long as it is still the one compared (existing).
   bool identical = false;
-  FileIdentity existing;
+  PathStatus existing;
 };
 
 /// --delete-converted: the traces of converted inputs wait, whole under their hidden names,

@@ -85,7 +85,7 @@ struct FileTask {
   FileState state = FileState::found;
   TraceSink* sink = nullptr;  // borrowed from the job's pool once the file is accepted
   LogCapture log;
-  FileIdentity opened;  // the input as it was opened
+  PathStatus opened;  // the input as it was opened
   std::unique_ptr<ByteStream> stream;
   std::unique_ptr<TextLogReader> reader;
   bool continuation = false;  // it continues the file before it
@@ -95,7 +95,7 @@ struct FileTask {
   OutputState output_state = OutputState::none;
   bool output_ended = true;  // the format ended it and it was closed, named or removed cleanly
   bool output_identical = false;  // staged over a byte-identical trace (see PendingInput)
-  FileIdentity output_existing;
+  PathStatus output_existing;
 
   // What became of its frames and its input.
   int64_t frames = 0;         // written to its trace

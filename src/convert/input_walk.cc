@@ -50,9 +50,14 @@ class Walk {
     PathStatus status;
     if (listed != nullptr) {
       status = *listed;  // queried a moment ago, entry by entry
-    } else if (!folder_root_stat(root_, input, &status)) {
-      DIAG_FAILURE(LOG_FATAL, "Error during stat of %.*s, exiting", STR_VIEW_ARG(input));
-      return EXIT_INTERNAL;
+    } else {
+      Result<PathStatus> found = folder_root_stat(root_, input);
+      if (!found.ok()) {
+        DIAG_FAILURE(LOG_FATAL, found.error(), "Error during stat of %.*s, exiting",
+                     STR_VIEW_ARG(input));
+        return EXIT_INTERNAL;
+      }
+      status = found.value();
     }
     through_link = through_link || status.is_link;
     switch (status.kind) {
@@ -99,8 +104,9 @@ class Walk {
     DirEntryMap entries;
     ExitStatus result = EXIT_OK;
     // Passing over a folder that cannot be read would report its files as converted.
-    if (!folder_root_list(root_, input, entries)) {
-      DIAG_FAILURE(LOG_ERROR, "Could not list folder %.*s", STR_VIEW_ARG(input));
+    Status listing = folder_root_list(root_, input, entries);
+    if (!listing.ok()) {
+      DIAG_FAILURE(LOG_ERROR, listing.error(), "Could not list folder %.*s", STR_VIEW_ARG(input));
       result = EXIT_INTERNAL;
     }
     for (const auto& [name, entry] : entries) {
@@ -127,12 +133,13 @@ ExitStatus walk_input(FolderRoot* root, StrView input, StrView output, WalkVisit
 std::optional<SmallString> output_of_input(FolderRoot* root, StrView input, bool keep_name) {
   SmallString output(input);
   if (keep_name) return output;
-  PathStatus status;
-  if (!folder_root_stat(root, input, &status)) {
-    DIAG_FAILURE(LOG_FATAL, "Could not query %.*s for information", STR_VIEW_ARG(input));
+  Result<PathStatus> status = folder_root_stat(root, input);
+  if (!status.ok()) {
+    DIAG_FAILURE(LOG_FATAL, status.error(), "Could not query %.*s for information",
+                 STR_VIEW_ARG(input));
     return std::nullopt;
   }
-  if (status.kind == PATH_DIRECTORY) {
+  if (status.value().kind == PATH_DIRECTORY) {
     size_t slash = output.view().find('/');
     if (slash == StrView::npos) {
       output.append(StrView("_out"));

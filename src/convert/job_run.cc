@@ -153,9 +153,8 @@ class JobRun final : public WalkVisitor {
     // failure is told by each of its files, with the reason.
     if (!made_folder_ || made_folder_->view() != folder) {
       made_folder_error_ = 0;
-      if (!folder_root_make_directories(job_.setup().output_root, folder)) {
-        made_folder_error_ = errno != 0 ? errno : EIO;
-      }
+      Status made = folder_root_make_directories(job_.setup().output_root, folder);
+      if (!made.ok()) made_folder_error_ = made.error() != 0 ? made.error() : EIO;
       made_folder_ = SmallString(folder);
     }
     files_started_.insert({file.status.device, file.status.inode});
@@ -224,10 +223,9 @@ class JobRun final : public WalkVisitor {
   // change (a folder, or a file already started under another name) waits for every file
   // before it, as it would in a run that converted one file after another.
   void wait_for_deletions_before(StrView input) {
-    PathStatus status;
-    bool unaffected = folder_root_stat(job_.setup().input_root, input, &status) &&
-                      status.kind == PATH_FILE &&
-                      files_started_.count({status.device, status.inode}) == 0;
+    Result<PathStatus> status = folder_root_stat(job_.setup().input_root, input);
+    bool unaffected = status.ok() && status.value().kind == PATH_FILE &&
+                      files_started_.count({status.value().device, status.value().inode}) == 0;
     if (unaffected) return;
     hand_over_walk_log();
     pipeline_.drain();

@@ -57,7 +57,7 @@ void RecordPrefetch::read_ahead() {
         ++batch->count;
       }
     }
-    batch->position = byte_stream_tell(*reader_.stream);
+    batch->position = byte_stream_tell(*reader_.stream).value_or(-1);
     bool end = batch->end;
     {
       std::lock_guard<std::mutex> lock(mutex_);

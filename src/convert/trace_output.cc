@@ -13,15 +13,15 @@ namespace {
 
 // Whether two files under the root hold the same bytes; false when either cannot be read.
 bool same_bytes(FolderRoot* root, StrView a, StrView b) {
-  std::unique_ptr<ByteStream> first = folder_root_open(root, a, OPEN_READ);
-  std::unique_ptr<ByteStream> second = folder_root_open(root, b, OPEN_READ);
+  std::unique_ptr<ByteStream> first = folder_root_open(root, a, OPEN_READ).value();
+  std::unique_ptr<ByteStream> second = folder_root_open(root, b, OPEN_READ).value();
   if (!first || !second) return false;
   constexpr size_t BLOCK = 64 << 10;
   std::unique_ptr<char[]> blocks(new (std::nothrow) char[2 * BLOCK]);
   if (!blocks) return false;
   for (;;) {
-    int64_t got = byte_stream_read(*first, blocks.get(), BLOCK);
-    int64_t other = byte_stream_read(*second, blocks.get() + BLOCK, BLOCK);
+    int64_t got = byte_stream_read(*first, blocks.get(), BLOCK).value_or(-1);
+    int64_t other = byte_stream_read(*second, blocks.get() + BLOCK, BLOCK).value_or(-1);
     if (got < 0 || got != other) return false;
     if (got == 0) return true;
     if (std::memcmp(blocks.get(), blocks.get() + BLOCK, static_cast<size_t>(got)) != 0) {
@@ -32,8 +32,9 @@ bool same_bytes(FolderRoot* root, StrView a, StrView b) {
 
 // Removes an output that will not be published; false (said) when it stays behind.
 bool remove_output(FileTask& task) {
-  if (task.output_file->remove()) return true;
-  DIAG_FAILURE(LOG_ERROR, "Could not remove CAN file");
+  Status removed = task.output_file->remove();
+  if (removed.ok()) return true;
+  DIAG_FAILURE(LOG_ERROR, removed.error(), "Could not remove CAN file");
   return false;
 }
 
@@ -46,8 +47,9 @@ bool drop_unnamed_output(FileTask& task) {
 
 // Without -d: the output replaces whatever is at its name.
 bool name_output(FileTask& task) {
-  if (task.output_file->publish(true) != RenameResult::done) {
-    DIAG_FAILURE(LOG_ERROR, "Could not rename CAN file to %s",
+  Status renamed = task.output_file->publish(true);
+  if (!renamed.ok()) {
+    DIAG_FAILURE(LOG_ERROR, renamed.error(), "Could not rename CAN file to %s",
                  task.output_file->final_path().c_str());
     return drop_unnamed_output(task);
   }
@@ -61,19 +63,18 @@ bool stage_output(ConversionJob& job, FileTask& task) {
   FolderRoot* output_root = job.setup().output_root;
   const SmallString& final_path = task.output_file->final_path();
   bool taken = job.durable_commit().holds_trace_for(final_path);
-  FileIdentity existing;
-  int found = folder_root_identify(output_root, final_path.view(), existing);
+  Result<PathStatus> existing = folder_root_identify(output_root, final_path.view());
   // A rerun after a run without -d finds its own trace there: that one will do.
-  bool identical = !taken && found == 0 && existing.regular &&
+  bool identical = !taken && existing.ok() && is_regular_file(existing.value()) &&
                    same_bytes(output_root, final_path.view(),
                               task.output_file->temporary_path().view());
-  if (!identical && (taken || found != ENOENT)) {
+  if (!identical && (taken || existing.error() != ENOENT)) {
     DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
          final_path.c_str());
     return drop_unnamed_output(task);
   }
   task.output_identical = identical;
-  task.output_existing = existing;
+  task.output_existing = existing.value();
   task.output_state = OutputState::staged;
   return true;
 }
@@ -81,13 +82,15 @@ bool stage_output(ConversionJob& job, FileTask& task) {
 // Written in place, the trace would have replaced what was at its name and then gone: the
 // name ends empty. A folder, or nothing, stays as it is.
 bool remove_previous_trace(FolderRoot* output_root, StrView final_path) {
-  PathStatus status;
-  if (!folder_root_stat(output_root, final_path, &status)) return true;
+  Result<PathStatus> found = folder_root_stat(output_root, final_path);
+  if (!found.ok()) return true;
+  const PathStatus& status = found.value();
   if (!status.is_link && (status.kind == PATH_MISSING || status.kind == PATH_DIRECTORY)) {
     return true;
   }
-  if (folder_root_remove(output_root, final_path)) return true;
-  DIAG_FAILURE(LOG_ERROR, "Could not remove CAN file");
+  Status removed = folder_root_remove(output_root, final_path);
+  if (removed.ok()) return true;
+  DIAG_FAILURE(LOG_ERROR, removed.error(), "Could not remove CAN file");
   return false;
 }
 
@@ -96,14 +99,17 @@ bool remove_previous_trace(FolderRoot* output_root, StrView final_path) {
 bool output_open(ConversionJob& job, FileTask& task) {
   SmallString path(task.info.output_path.view());
   path.append(task.sink->extension());
-  task.output_file = StagedFile::create(job.setup().output_root, path.view(),
-                                        task.opened.permissions, job.next_output_seed());
-  if (!task.output_file) {
-    DIAG_FAILURE(LOG_ERROR, "Could not open output file for CAN: %s", path.c_str());
+  Result<std::unique_ptr<StagedFile>> created =
+      StagedFile::create(job.setup().output_root, path.view(), task.opened.permissions,
+                         job.next_output_seed());
+  if (!created.ok()) {
+    DIAG_FAILURE(LOG_ERROR, created.error(), "Could not open output file for CAN: %s",
+                 path.c_str());
     return false;
   }
+  task.output_file = std::move(created).value();
   if (!task.sink->new_file(task.info, task.output_file->stream(), task.continuation)) {
-    task.output_file->close();
+    (void)task.output_file->close();
     remove_output(task);
     task.output_file.reset();
     return false;
@@ -118,8 +124,9 @@ bool output_end(FileTask& task, bool input_whole) {
   if (task.output_state != OutputState::writing) return true;
   int64_t frames = task.sink->end_file();
   bool result = true;
-  if (!task.output_file->close()) {
-    DIAG_FAILURE(LOG_ERROR, "Could not close CAN file");
+  Status closed = task.output_file->close();
+  if (!closed.ok()) {
+    DIAG_FAILURE(LOG_ERROR, closed.error(), "Could not close CAN file");
     result = false;
   }
   // An output cut short by a failed write or close, or by an input that could not be read to

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdarg>
-#include <cerrno>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -32,7 +31,7 @@ inline bool log_enabled(int level) { return log_output_level <= level; }
 void log_message(int level, const char* format, ...) VELMARCH_PRINTF_FORMAT(2, 3);
 
 /// The operating system's reason for the failure just told, at that failure's level: the words
-/// for errno as the failing call left it. Nothing for 0.
+/// for its error number. Nothing for 0.
 void log_reason(int level, int error);
 
 /// Log lines that a thread keeps instead of writing them, so that another thread writes them
@@ -85,11 +84,11 @@ size_t log_compose_line(char* line, int level, int month, int day, int hour, int
     if (::velmarch::log_enabled(level)) ::velmarch::log_message(level, __VA_ARGS__); \
   } while (0)
 
-/// DIAG for the failure of an operating-system call made just before: errno is read before
-/// the message is written (which may change it) and its reason follows at the same level.
-#define DIAG_FAILURE(level, ...)                \
-  do {                                          \
-    int failure_errno_ = errno;                 \
-    DIAG(level, __VA_ARGS__);                   \
-    ::velmarch::log_reason(level, failure_errno_); \
+/// DIAG for a failure whose reason is the error number given (0: none to tell); the reason
+/// follows at the same level.
+#define DIAG_FAILURE(level, error, ...)                  \
+  do {                                                   \
+    int failure_error_ = (error);                        \
+    DIAG(level, __VA_ARGS__);                            \
+    ::velmarch::log_reason(level, failure_error_);       \
   } while (0)

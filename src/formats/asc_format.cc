@@ -1,6 +1,5 @@
 #include "formats/asc_format.h"
 
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -131,17 +130,20 @@ bool AscFormat::frame(const CanRecord& record) {
   if (frames_ == 0) {
     start_ms_ = milliseconds;
     line_.clear();
-    errno = 0;  // a date out of the calendar has no reason of the system's
-    if (!asc_append_header(line_, start_ms_) || !write_whole(*out_, line_)) {
-      DIAG_FAILURE(LOG_ERROR, "Could not write CAN header");
+    // A date out of the calendar has no reason of the system's.
+    Status written = asc_append_header(line_, start_ms_) ? write_whole(*out_, line_)
+                                                          : Status::failure();
+    if (!written.ok()) {
+      DIAG_FAILURE(LOG_ERROR, written.error(), "Could not write CAN header");
       failed_ = true;
       return false;
     }
   }
   line_.clear();
   asc_append_line(line_, milliseconds - start_ms_, record);
-  if (line_.empty() || !write_whole(*out_, line_)) {
-    DIAG_FAILURE(LOG_ERROR, "Could not write CAN data");
+  Status written = line_.empty() ? Status::failure() : write_whole(*out_, line_);
+  if (!written.ok()) {
+    DIAG_FAILURE(LOG_ERROR, written.error(), "Could not write CAN data");
     failed_ = true;
     return false;
   }
@@ -154,8 +156,9 @@ int64_t AscFormat::end_file() {
   out_ = nullptr;
   if (failed_) return -1;
   if (frames_ == 0) return 0;
-  if (!write_whole(*out, END_LINE.data(), static_cast<int64_t>(END_LINE.size()))) {
-    DIAG_FAILURE(LOG_ERROR, "Could not write CAN data");
+  Status written = write_whole(*out, END_LINE.data(), static_cast<int64_t>(END_LINE.size()));
+  if (!written.ok()) {
+    DIAG_FAILURE(LOG_ERROR, written.error(), "Could not write CAN data");
     return -1;
   }
   return frames_;

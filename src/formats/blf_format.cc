@@ -2,7 +2,6 @@
 
 #include <libdeflate.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -89,6 +88,8 @@ class BlfFormat final : public TraceSink {
   bool write_container();
   bool rewrite_file_header();
   bool fail();
+  /// Whether a write or seek answered the count or position expected; notes its reason.
+  bool answered(IoResult done, int64_t expected);
 
   ByteStream* out_ = nullptr;  // borrowed from new_file to end_file
   int64_t frames_ = 0;
@@ -97,6 +98,7 @@ class BlfFormat final : public TraceSink {
   uint64_t file_size_ = 0;
   uint64_t uncompressed_size_ = 0;  // the file as it would be with its containers inflated
   bool failed_ = false;
+  int write_error_ = 0;  // the reason the last write or seek failed; 0 for none
   // Reused for every container of every file.
   std::unique_ptr<unsigned char[]> container_;
   uint32_t filled_ = 0;
@@ -127,18 +129,23 @@ bool BlfFormat::new_file(const TraceFileInfo& /*info*/, ByteStream& out, bool /*
   uncompressed_size_ = FILE_HEADER_SIZE;
   filled_ = 0;
   failed_ = false;
+  write_error_ = 0;
   return true;
 }
 
 bool BlfFormat::write(const unsigned char* bytes, uint32_t count) {
-  errno = 0;  // what a failed write says is its own reason, never an earlier one
-  if (byte_stream_write(*out_, bytes, count) != count) return false;
+  if (!answered(byte_stream_write(*out_, bytes, count), count)) return false;
   file_size_ += count;
   return true;
 }
 
+bool BlfFormat::answered(IoResult done, int64_t expected) {
+  write_error_ = done.error();
+  return done.ok() && done.value() == expected;
+}
+
 bool BlfFormat::fail() {
-  DIAG_FAILURE(LOG_ERROR, "Could not write CAN data");
+  DIAG_FAILURE(LOG_ERROR, write_error_, "Could not write CAN data");
   failed_ = true;
   return false;
 }
@@ -199,6 +206,7 @@ bool BlfFormat::frame(const CanRecord& record) {
 // which is what python-can's reader skips.
 bool BlfFormat::write_container() {
   if (filled_ == 0) return true;
+  write_error_ = 0;  // a failed compression has no reason of the system's
   // With the bound's room this never fails.
   size_t packed = libdeflate_zlib_compress(compressor_.get(), container_.get(), filled_,
                                            packed_.get() + CONTAINER_HEADER_SIZE, packed_room_);
@@ -221,10 +229,9 @@ bool BlfFormat::rewrite_file_header() {
   unsigned char header[FILE_HEADER_SIZE];
   fill_file_header(header);
   auto end = static_cast<int64_t>(file_size_);
-  errno = 0;
-  return byte_stream_seek(*out_, 0, SEEK_SET) == 0 &&
-         byte_stream_write(*out_, header, FILE_HEADER_SIZE) == FILE_HEADER_SIZE &&
-         byte_stream_seek(*out_, end, SEEK_SET) == end;
+  return answered(byte_stream_seek(*out_, 0, SEEK_SET), 0) &&
+         answered(byte_stream_write(*out_, header, FILE_HEADER_SIZE), FILE_HEADER_SIZE) &&
+         answered(byte_stream_seek(*out_, end, SEEK_SET), end);
 }
 
 int64_t BlfFormat::end_file() {

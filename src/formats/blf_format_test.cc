@@ -228,7 +228,7 @@ TEST(BlfFormatTest, WithoutFramesNothingIsWritten) {
 // A stream that takes writes but cannot seek back to the header.
 class WriteOnlyStream final : public ByteStream {
  public:
-  int64_t write(const void* /*source*/, uint64_t count) override {
+  IoResult write(const void* /*source*/, uint64_t count) override {
     return static_cast<int64_t>(count);
   }
 };

@@ -62,8 +62,10 @@ bool CandumpFormat::frame(const CanRecord& record) {
   if (!can_record_is_frame(record)) return true;
   line_.clear();
   candump_append_line(line_, record);
-  if (out_ == nullptr || line_.empty() || !write_whole(*out_, line_)) {
-    DIAG_FAILURE(LOG_ERROR, "Could not write CAN data");
+  Status written =
+      out_ == nullptr || line_.empty() ? Status::failure() : write_whole(*out_, line_);
+  if (!written.ok()) {
+    DIAG_FAILURE(LOG_ERROR, written.error(), "Could not write CAN data");
     failed_ = true;
     return false;
   }

@@ -89,14 +89,15 @@ inline unsigned char* put_le64(unsigned char* p, uint64_t v) {
   return put_le32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
-/// Writes the bytes in one call; false when they did not all go out. errno is cleared first,
-/// so that what a failed write leaves there is its own reason, never an earlier one.
-inline bool write_whole(ByteStream& out, const void* bytes, int64_t count) {
-  errno = 0;
-  return byte_stream_write(out, bytes, static_cast<uint64_t>(count)) == count;
+/// Writes the bytes in one call; fails when they did not all go out, with the write's reason
+/// when it gave one.
+inline Status write_whole(ByteStream& out, const void* bytes, int64_t count) {
+  IoResult put = byte_stream_write(out, bytes, static_cast<uint64_t>(count));
+  if (!put.ok()) return put.status();
+  return put.value() == count ? Status() : Status::failure();
 }
 
-inline bool write_whole(ByteStream& out, const SmallString& text) {
+inline Status write_whole(ByteStream& out, const SmallString& text) {
   return write_whole(out, text.data(), text.size());
 }
 

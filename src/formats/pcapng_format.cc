@@ -108,16 +108,18 @@ bool PcapngFormat::frame(const CanRecord& record) {
   if (frames_ == 0) {
     unsigned char header[PCAPNG_HEADER_SIZE];
     pcapng_put_header(header);
-    if (!write_whole(*out_, header, sizeof header)) {
-      DIAG_FAILURE(LOG_ERROR, "Could not write CAN header");
+    Status written = write_whole(*out_, header, sizeof header);
+    if (!written.ok()) {
+      DIAG_FAILURE(LOG_ERROR, written.error(), "Could not write CAN header");
       failed_ = true;
       return false;
     }
   }
   unsigned char packet[PCAPNG_PACKET_SIZE];
   pcapng_put_packet(packet, record);
-  if (!write_whole(*out_, packet, sizeof packet)) {
-    DIAG_FAILURE(LOG_ERROR, "Could not write CAN data");
+  Status written = write_whole(*out_, packet, sizeof packet);
+  if (!written.ok()) {
+    DIAG_FAILURE(LOG_ERROR, written.error(), "Could not write CAN data");
     failed_ = true;
     return false;
   }

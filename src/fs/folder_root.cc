@@ -30,9 +30,9 @@ class PlatformFolderRoot final : public FolderRoot {
  public:
   explicit PlatformFolderRoot(StrView root) : FolderRoot(root) {}
 
-  bool stat(StrView full_path, PathStatus& status) override { return stat_path(full_path, status); }
+  Result<PathStatus> stat(StrView full_path) override { return stat_path(full_path); }
 
-  bool list(StrView full_path, DirEntryMap& entries) override {
+  Status list(StrView full_path, DirEntryMap& entries) override {
     struct Listing {
       StrView folder;
       DirEntryMap* entries;
@@ -48,29 +48,31 @@ class PlatformFolderRoot final : public FolderRoot {
         return;
       }
       // The entry's own status, not the enumeration's, decides its kind and size.
-      PathStatus status;
-      if (!stat_path(self->entry_path.view(), status)) return;
-      if (status.kind != PATH_FILE && status.kind != PATH_DIRECTORY) return;
+      Result<PathStatus> status = stat_path(self->entry_path.view());
+      if (!status.ok()) return;
+      if (status.value().kind != PATH_FILE && status.value().kind != PATH_DIRECTORY) return;
       SmallString key;
       if (!copy_terminated(entry, key)) return;
-      self->entries->emplace(std::move(key), status);
+      self->entries->emplace(std::move(key), status.value());
     };
     SmallString folder;
-    if (!copy_terminated(full_path, folder)) return false;
+    if (!copy_terminated(full_path, folder)) return Status::failure();
     return platform_list_directory(folder.c_str(), on_name, &listing);
   }
 
-  bool make_directory(StrView full_path) override {
+  Status make_directory(StrView full_path) override {
     SmallString path;
-    return copy_terminated(full_path, path) && platform_make_directory(path.c_str());
+    if (!copy_terminated(full_path, path)) return Status::failure();
+    return platform_make_directory(path.c_str());
   }
 
-  bool remove(StrView full_path) override {
+  Status remove(StrView full_path) override {
     SmallString path;
-    return copy_terminated(full_path, path) && platform_remove(path.c_str());
+    if (!copy_terminated(full_path, path)) return Status::failure();
+    return platform_remove(path.c_str());
   }
 
-  std::unique_ptr<ByteStream> open(StrView full_path, uint32_t flags) override {
+  Result<std::unique_ptr<ByteStream>> open(StrView full_path, uint32_t flags) override {
     int mode;
     if ((flags & OPEN_READ) != 0 && (flags & OPEN_WRITE) != 0) {
       mode = FILE_STREAM_READ_WRITE;
@@ -79,129 +81,103 @@ class PlatformFolderRoot final : public FolderRoot {
     } else if ((flags & OPEN_WRITE) != 0) {
       mode = FILE_STREAM_WRITE;
     } else {
-      return nullptr;
+      return Status::failure();
     }
     SmallString path;
-    if (!copy_terminated(full_path, path)) return nullptr;
+    if (!copy_terminated(full_path, path)) return Status::failure();
     return file_stream_open(path.c_str(), mode);
   }
 
-  std::unique_ptr<ByteStream> create_new(StrView full_path, uint32_t permissions,
-                                         bool* exists) override {
-    *exists = false;
+  Result<std::unique_ptr<ByteStream>> create_new(StrView full_path,
+                                                 uint32_t permissions) override {
     SmallString path;
-    if (!copy_terminated(full_path, path)) return nullptr;
-    int error = 0;
-    std::unique_ptr<ByteStream> stream = file_stream_create_new(path.c_str(), permissions, &error);
-    *exists = !stream && error == EEXIST;
-    return stream;
+    if (!copy_terminated(full_path, path)) return Status::failure();
+    return file_stream_create_new(path.c_str(), permissions);
   }
 
-  RenameResult rename(StrView from, StrView to, bool replace) override {
+  Status rename(StrView from, StrView to, bool replace) override {
     SmallString from_path, to_path;
     if (!copy_terminated(from, from_path) || !copy_terminated(to, to_path)) {
-      return RenameResult::failed;
+      return Status::failure();
     }
-    int error = platform_rename(from_path.c_str(), to_path.c_str(), replace);
-    if (error == 0) return RenameResult::done;
-    return error == EEXIST ? RenameResult::exists : RenameResult::failed;
+    return platform_rename(from_path.c_str(), to_path.c_str(), replace);
   }
 
-  bool sync(const std::vector<SmallString>& full_paths) override {
+  Status sync(const std::vector<SmallString>& full_paths) override {
     std::vector<const char*> names;
     names.reserve(full_paths.size());
     for (const SmallString& path : full_paths) names.push_back(path.c_str());
     return platform_sync(names.data(), names.size());
   }
 
-  int identify(StrView full_path, FileIdentity& identity) override {
+  Result<PathStatus> identify(StrView full_path) override {
     SmallString path;
-    if (!copy_terminated(full_path, path)) return ENOMEM;
-    return platform_path_identity(path.c_str(), &identity);
+    if (!copy_terminated(full_path, path)) return Status::failure(ENOMEM);
+    return platform_path_identity(path.c_str());
   }
 };
 
 }  // namespace
 
-bool stat_path(StrView path, PathStatus& status) {
+Result<PathStatus> stat_path(StrView path) {
   SmallString terminated;
-  if (!copy_terminated(path, terminated)) return false;
-  PlatformFileStatus info{};
-  int error = platform_stat(terminated.c_str(), &info);
-  if (error == ENOENT) {
-    status = PathStatus{};
-    status.kind = PATH_MISSING;
-    return true;
+  if (!copy_terminated(path, terminated)) return Status::failure();
+  Result<PathStatus> status = platform_stat(terminated.c_str());
+  if (status.error() == ENOENT) {
+    PathStatus missing;
+    missing.kind = PATH_MISSING;
+    return missing;
   }
-  if (error != 0) return false;
-  status = PathStatus{};
-  switch (info.kind) {
-    case PlatformFileKind::regular:
-      status.kind = PATH_FILE;
-      status.size = info.size;
-      break;
-    case PlatformFileKind::directory:
-      status.kind = PATH_DIRECTORY;
-      break;
-    case PlatformFileKind::other:
-      status.kind = PATH_OTHER;
-      break;
-  }
-  status.device = info.device;
-  status.inode = info.inode;
-  status.is_link = info.is_link;
-  status.permissions = info.permissions;
-  return true;
+  return status;
 }
 
-std::unique_ptr<FolderRoot> folder_root_create(StrView folder) {
+Result<std::unique_ptr<FolderRoot>> folder_root_create(StrView folder) {
   std::unique_ptr<FolderRoot> root(new (std::nothrow) PlatformFolderRoot(folder));
-  if (!root || root->root().view() != folder) return nullptr;
-  PathStatus status;
-  if (!stat_path(root->root().view(), status) || status.kind != PATH_DIRECTORY) return nullptr;
+  if (!root || root->root().view() != folder) return Status::failure(ENOMEM);
+  Result<PathStatus> status = stat_path(root->root().view());
+  if (!status.ok()) return status.status();
+  if (status.value().kind == PATH_MISSING) return Status::failure(ENOENT);
+  if (status.value().kind != PATH_DIRECTORY) return Status::failure();
   return root;
 }
-
 
 void folder_root_full_path(const FolderRoot& root, StrView relative, SmallString& out) {
   if (relative == "..") return;
   append_full_path(root, relative, out);
 }
 
-// The operations that touch the file system clear errno first: what it holds after a failure
-// is then that failure's reason, or 0 when none was given (see DIAG_FAILURE).
-bool folder_root_stat(FolderRoot* root, StrView relative, PathStatus* status) {
-  errno = 0;
-  if (root == nullptr || status == nullptr) return false;
+// A path that cannot be composed, or a missing root, fails without a reason of the system's.
+Result<PathStatus> folder_root_stat(FolderRoot* root, StrView relative) {
+  if (root == nullptr) return Status::failure();
   SmallString full;
-  return append_full_path(*root, relative, full) && root->stat(full.view(), *status);
+  if (!append_full_path(*root, relative, full)) return Status::failure();
+  return root->stat(full.view());
 }
 
-bool folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries) {
-  errno = 0;
-  if (root == nullptr) return false;
+Status folder_root_list(FolderRoot* root, StrView relative, DirEntryMap& entries) {
+  if (root == nullptr) return Status::failure();
   SmallString full;
-  return append_full_path(*root, relative, full) && root->list(full.view(), entries);
+  if (!append_full_path(*root, relative, full)) return Status::failure();
+  return root->list(full.view(), entries);
 }
 
-bool folder_root_ensure_directory(FolderRoot* root, StrView relative) {
-  errno = 0;
-  if (root == nullptr) return false;
+Status folder_root_ensure_directory(FolderRoot* root, StrView relative) {
+  if (root == nullptr) return Status::failure();
   SmallString full;
-  PathStatus status;
-  if (!append_full_path(*root, relative, full) || !root->stat(full.view(), status)) return false;
-  switch (status.kind) {
+  if (!append_full_path(*root, relative, full)) return Status::failure();
+  Result<PathStatus> status = root->stat(full.view());
+  if (!status.ok()) return status.status();
+  switch (status.value().kind) {
     case PATH_DIRECTORY:
-      return true;
+      return Status();
     case PATH_MISSING:
       return root->make_directory(full.view());
     default:
-      errno = ENOTDIR;  // a file where a folder should be
-      return false;
+      return Status::failure(ENOTDIR);  // a file where a folder should be
   }
 }
 
-bool folder_root_make_directories(FolderRoot* root, StrView relative) {
+Status folder_root_make_directories(FolderRoot* root, StrView relative) {
   // Every step starts with "/", so under the root "out/" the folder a is "out///a": the
   // platform reads a run of separators as one.
   SmallString accumulated;
@@ -213,65 +189,64 @@ bool folder_root_make_directories(FolderRoot* root, StrView relative) {
     if (!piece.empty()) {
       int wanted = static_cast<int>(piece.size()) + 1;
       if (small_string_printf_append(accumulated, "%s%.*s", "/", STR_VIEW_ARG(piece)) != wanted) {
-        return false;
+        return Status::failure();
       }
-      if (!folder_root_ensure_directory(root, accumulated.view())) return false;
+      Status made = folder_root_ensure_directory(root, accumulated.view());
+      if (!made.ok()) return made;
     }
     start = end + 1;
   }
-  return true;
+  return Status();
 }
 
-std::unique_ptr<ByteStream> folder_root_open(FolderRoot* root, StrView relative, uint32_t flags) {
-  errno = 0;
-  if (root == nullptr) return nullptr;
+Result<std::unique_ptr<ByteStream>> folder_root_open(FolderRoot* root, StrView relative,
+                                                     uint32_t flags) {
+  if (root == nullptr) return Status::failure();
   SmallString full;
-  if (!append_full_path(*root, relative, full)) return nullptr;
+  if (!append_full_path(*root, relative, full)) return Status::failure();
   return root->open(full.view(), flags);
 }
 
-bool folder_root_remove(FolderRoot* root, StrView relative) {
-  errno = 0;
-  if (root == nullptr) return false;
+Status folder_root_remove(FolderRoot* root, StrView relative) {
+  if (root == nullptr) return Status::failure();
   SmallString full;
-  return append_full_path(*root, relative, full) && root->remove(full.view());
+  if (!append_full_path(*root, relative, full)) return Status::failure();
+  return root->remove(full.view());
 }
 
-std::unique_ptr<ByteStream> folder_root_create_new(FolderRoot* root, StrView relative,
-                                                   uint32_t permissions, bool* exists) {
-  errno = 0;
-  *exists = false;
-  if (root == nullptr) return nullptr;
+Result<std::unique_ptr<ByteStream>> folder_root_create_new(FolderRoot* root, StrView relative,
+                                                           uint32_t permissions) {
+  if (root == nullptr) return Status::failure();
   SmallString full;
-  if (!append_full_path(*root, relative, full)) return nullptr;
-  return root->create_new(full.view(), permissions, exists);
+  if (!append_full_path(*root, relative, full)) return Status::failure();
+  return root->create_new(full.view(), permissions);
 }
 
-RenameResult folder_root_rename(FolderRoot* root, StrView from, StrView to, bool replace) {
-  errno = 0;
-  if (root == nullptr) return RenameResult::failed;
+Status folder_root_rename(FolderRoot* root, StrView from, StrView to, bool replace) {
+  if (root == nullptr) return Status::failure();
   SmallString full_from, full_to;
   if (!append_full_path(*root, from, full_from) || !append_full_path(*root, to, full_to)) {
-    return RenameResult::failed;
+    return Status::failure();
   }
   return root->rename(full_from.view(), full_to.view(), replace);
 }
 
-bool folder_root_sync(FolderRoot* root, const std::vector<SmallString>& relative_paths) {
-  errno = 0;
-  if (root == nullptr) return false;
+Status folder_root_sync(FolderRoot* root, const std::vector<SmallString>& relative_paths) {
+  if (root == nullptr) return Status::failure();
   std::vector<SmallString> full_paths(relative_paths.size());
   for (size_t i = 0; i < relative_paths.size(); ++i) {
-    if (!append_full_path(*root, relative_paths[i].view(), full_paths[i])) return false;
+    if (!append_full_path(*root, relative_paths[i].view(), full_paths[i])) {
+      return Status::failure();
+    }
   }
   return root->sync(full_paths);
 }
 
-int folder_root_identify(FolderRoot* root, StrView relative, FileIdentity& identity) {
-  if (root == nullptr) return EINVAL;
+Result<PathStatus> folder_root_identify(FolderRoot* root, StrView relative) {
+  if (root == nullptr) return Status::failure(EINVAL);
   SmallString full;
-  if (!append_full_path(*root, relative, full)) return ENOMEM;
-  return root->identify(full.view(), identity);
+  if (!append_full_path(*root, relative, full)) return Status::failure(ENOMEM);
+  return root->identify(full.view());
 }
 
 }  // namespace velmarch

@@ -136,11 +136,7 @@ void path_normalize(PathValue& path) {
 
   if (!is_absolute(named.view())) {
     PathValue cwd;
-    PathStatus cwd_status;
-    if (!current_directory(cwd) || !stat_path(cwd.view(), cwd_status) ||
-        cwd_status.kind != PATH_DIRECTORY) {
-      return;
-    }
+    if (!current_directory(cwd) || stat_path(cwd.view()).value().kind != PATH_DIRECTORY) return;
     if (named.empty()) {
       named = std::move(cwd);
     } else {
@@ -154,12 +150,12 @@ void path_normalize(PathValue& path) {
   go_up(named, ups);
   path = std::move(named);
 
-  PathStatus status;
-  errno = 0;
-  if (!stat_path(path.view(), status)) {
-    DIAG_FAILURE(LOG_ERROR, "Could not stat path %s", path.c_str());
+  Result<PathStatus> found = stat_path(path.view());
+  if (!found.ok()) {
+    DIAG_FAILURE(LOG_ERROR, found.error(), "Could not stat path %s", path.c_str());
     return;
   }
+  const PathStatus& status = found.value();
   bool trailing = !path.empty() && path[path.size() - 1] == '/';
   if (status.kind == PATH_DIRECTORY && !trailing) {
     path.append("/", 1);

@@ -60,21 +60,20 @@ SmallString final_path_of(StrView temporary_path) {
   return path;
 }
 
-std::unique_ptr<StagedFile> StagedFile::create(FolderRoot* root, StrView final_path,
-                                               uint32_t permissions, uint64_t random) {
+Result<std::unique_ptr<StagedFile>> StagedFile::create(FolderRoot* root, StrView final_path,
+                                                       uint32_t permissions, uint64_t random) {
   std::unique_ptr<StagedFile> file(new (std::nothrow) StagedFile(root, final_path));
-  if (!file) {
-    errno = ENOMEM;
-    return nullptr;
-  }
+  if (!file) return Status::failure(ENOMEM);
+  Status created;
   for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
     file->temporary_path_ = temporary_path_for(final_path, next_random(random));
-    bool exists = false;
-    file->stream_ =
-        folder_root_create_new(root, file->temporary_path_.view(), permissions, &exists);
-    if (file->stream_ || !exists) break;
+    Result<std::unique_ptr<ByteStream>> stream =
+        folder_root_create_new(root, file->temporary_path_.view(), permissions);
+    created = stream.status();
+    file->stream_ = std::move(stream).value();
+    if (created.error() != EEXIST) break;
   }
-  if (!file->stream_) return nullptr;
+  if (!created.ok()) return created;
   file->on_disk_ = true;
   return file;
 }
@@ -82,28 +81,26 @@ std::unique_ptr<StagedFile> StagedFile::create(FolderRoot* root, StrView final_p
 StagedFile::~StagedFile() {
   // The stream goes first: Windows removes no open file. Both may fail quietly here; whoever
   // needs to know removes it by hand first.
-  if (stream_) byte_stream_close(stream_);
+  if (stream_) (void)byte_stream_close(stream_);
   stream_.reset();
-  if (on_disk_) folder_root_remove(root_, temporary_path_.view());
+  if (on_disk_) (void)folder_root_remove(root_, temporary_path_.view());
 }
 
-bool StagedFile::close() {
-  if (!stream_) return true;
-  errno = 0;
-  bool closed = byte_stream_close(stream_) == 0;
+Status StagedFile::close() {
+  if (!stream_) return Status();
+  Status closed = byte_stream_close(stream_);
   stream_.reset();  // a stream that failed to close is gone all the same, as fclose leaves it
   return closed;
 }
 
-RenameResult StagedFile::publish(bool replace) {
-  RenameResult renamed =
-      folder_root_rename(root_, temporary_path_.view(), final_path_.view(), replace);
-  if (renamed == RenameResult::done) on_disk_ = false;
+Status StagedFile::publish(bool replace) {
+  Status renamed = folder_root_rename(root_, temporary_path_.view(), final_path_.view(), replace);
+  if (renamed.ok()) on_disk_ = false;
   return renamed;
 }
 
-bool StagedFile::remove() {
-  if (!on_disk_) return true;
+Status StagedFile::remove() {
+  if (!on_disk_) return Status();
   on_disk_ = false;  // tried once: what could not go stays, and is not tried again
   return folder_root_remove(root_, temporary_path_.view());
 }

@@ -15,24 +15,23 @@ namespace velmarch {
 /// bits given. Whatever was not published is removed when the object goes.
 class StagedFile {
  public:
-  /// Null when no temporary file could be created; errno then says why. random seeds the
-  /// temporary name, so that runs and threads writing into one folder pick different ones.
-  static std::unique_ptr<StagedFile> create(FolderRoot* root, StrView final_path,
-                                            uint32_t permissions, uint64_t random);
+  /// Fails when no temporary file could be created. random seeds the temporary name, so that
+  /// runs and threads writing into one folder pick different ones.
+  static Result<std::unique_ptr<StagedFile>> create(FolderRoot* root, StrView final_path,
+                                                    uint32_t permissions, uint64_t random);
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
   /// Where the file's bytes go until close.
   ByteStream& stream() { return *stream_; }
-  /// Closes the stream; false (errno set) when its data may not all be in the file.
-  bool close();
+  /// Closes the stream; fails when its data may not all be in the file.
+  Status close();
   /// Gives the file its final name in one step. With replace, whatever is there (a link
-  /// included) is replaced; without, anything there answers exists and nothing changes.
-  RenameResult publish(bool replace);
-  /// Removes the temporary file now; false (errno set) when it could not be. Either way it is
-  /// not tried again.
-  bool remove();
+  /// included) is replaced; without, anything there fails it with EEXIST and nothing changes.
+  Status publish(bool replace);
+  /// Removes the temporary file now. Whether or not that succeeds, it is not tried again.
+  Status remove();
 
   const SmallString& final_path() const { return final_path_; }
   const SmallString& temporary_path() const { return temporary_path_; }

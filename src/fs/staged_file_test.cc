@@ -29,14 +29,14 @@ TEST(StagedFile, TakesItsNameOnlyWhenPublished) {
   MemoryFolderRoot root;
   root.add_file("a.trc", "before");
   {
-    auto file = StagedFile::create(&root, "a.trc", 0640, 1);
+    auto file = StagedFile::create(&root, "a.trc", 0640, 1).value();
     ASSERT_TRUE(file);
-    byte_stream_write(file->stream(), "new", 3);
-    ASSERT_TRUE(file->close());
+    (void)byte_stream_write(file->stream(), "new", 3);
+    ASSERT_TRUE(file->close().ok());
     EXPECT_EQ(root.file("a.trc"), "before");
-    EXPECT_EQ(file->publish(false), RenameResult::exists);
+    EXPECT_EQ(file->publish(false).error(), EEXIST);
     EXPECT_EQ(root.file("a.trc"), "before");
-    EXPECT_EQ(file->publish(true), RenameResult::done);
+    EXPECT_TRUE(file->publish(true).ok());
   }
   EXPECT_EQ(root.file("a.trc"), "new");
   EXPECT_EQ(root.permissions("a.trc"), 0640u);
@@ -46,22 +46,22 @@ TEST(StagedFile, TakesItsNameOnlyWhenPublished) {
 TEST(StagedFile, WhatIsNotPublishedGoesWithIt) {
   MemoryFolderRoot root;
   {
-    auto open = StagedFile::create(&root, "open.trc", 0, 2);
+    auto open = StagedFile::create(&root, "open.trc", 0, 2).value();
     ASSERT_TRUE(open);
-    byte_stream_write(open->stream(), "part", 4);
-    auto closed = StagedFile::create(&root, "closed.trc", 0, 3);
+    (void)byte_stream_write(open->stream(), "part", 4);
+    auto closed = StagedFile::create(&root, "closed.trc", 0, 3).value();
     ASSERT_TRUE(closed);
-    EXPECT_TRUE(closed->close());
+    EXPECT_TRUE(closed->close().ok());
     EXPECT_EQ(root.files().size(), 2u);
   }
   EXPECT_TRUE(root.files().empty());
   // A removal that failed is not tried again: what stays is left for the caller to tell.
   root.fail_remove.insert("stuck.trc");
   {
-    auto stuck = StagedFile::create(&root, "stuck.trc", 0, 4);
+    auto stuck = StagedFile::create(&root, "stuck.trc", 0, 4).value();
     ASSERT_TRUE(stuck);
-    EXPECT_TRUE(stuck->close());
-    EXPECT_FALSE(stuck->remove());
+    EXPECT_TRUE(stuck->close().ok());
+    EXPECT_FALSE(stuck->remove().ok());
   }
   EXPECT_EQ(root.files_removed.size(), 2u + 0u);  // the two above; stuck's one try failed
   EXPECT_EQ(root.files().size(), 1u);
@@ -70,8 +70,7 @@ TEST(StagedFile, WhatIsNotPublishedGoesWithIt) {
 TEST(StagedFile, CreationFailureSaysWhy) {
   MemoryFolderRoot root;
   root.fail_open.insert("a.trc");
-  errno = 0;
-  EXPECT_FALSE(StagedFile::create(&root, "a.trc", 0, 5));
+  EXPECT_FALSE(StagedFile::create(&root, "a.trc", 0, 5).ok());
   EXPECT_TRUE(root.files().empty());
 }
 

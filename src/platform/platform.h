@@ -9,6 +9,9 @@
 #include <ctime>
 #include <string>
 
+#include "platform/path_status.h"
+#include "platform/result.h"
+
 namespace velmarch {
 
 /// "posix" or "windows": for the few tests whose machine behaves differently.
@@ -30,61 +33,38 @@ long platform_thread_id();
 void platform_write_stderr(const char* bytes, size_t count);
 
 /// Opens a file with a C runtime mode ("rb", "wb", "r+b"), without any sharing restriction.
-FILE* platform_file_open(const char* name, const char* mode);
+Result<FILE*> platform_file_open(const char* name, const char* mode);
 /// 64-bit positions, so inputs of 2 GiB and more work.
-int platform_file_seek(FILE* file, int64_t offset, int origin);
-int64_t platform_file_tell(FILE* file);
+Status platform_file_seek(FILE* file, int64_t offset, int origin);
+Result<int64_t> platform_file_tell(FILE* file);
 
-enum class PlatformFileKind { regular, directory, other };
-struct PlatformFileStatus {
-  PlatformFileKind kind;
-  int64_t size;
-  uint64_t device;
-  uint64_t inode;
-  bool is_link;  // the path itself is a symbolic link (or reparse point); kind is its target's
-  uint32_t permissions;  // permission bits, where the platform has them
-};
-/// Follows links. Answers 0 on success, otherwise the error number: ENOENT for a missing path,
+/// Follows links, but is_link says whether the path itself is one. ENOENT for a missing path,
 /// also when a component before the last one is a file.
-int platform_stat(const char* path, PlatformFileStatus* status);
-
-/// What tells one file from another, and a file from its own earlier state.
-struct FileIdentity {
-  uint64_t device = 0;  // volume
-  uint64_t inode = 0;   // file index on the volume
-  int64_t size = 0;
-  int64_t modified_ns = 0;   // last modification, nanoseconds since 1970
-  uint32_t permissions = 0;  // permission bits, where the platform has them
-  bool regular = false;      // a regular file: not a folder, link or device
-};
-inline bool same_file_state(const FileIdentity& a, const FileIdentity& b) {
-  return a.regular && b.regular && a.device == b.device && a.inode == b.inode && a.size == b.size &&
-         a.modified_ns == b.modified_ns;
-}
-/// The identity of an open file.
-bool platform_file_identity(FILE* file, FileIdentity* identity);
-/// The identity of the entry at path itself: a link is not followed (and is not regular).
-/// Answers 0 or the error number, ENOENT for a missing path.
-int platform_path_identity(const char* path, FileIdentity* identity);
+Result<PathStatus> platform_stat(const char* path);
+/// The status of an open file.
+Result<PathStatus> platform_file_identity(FILE* file);
+/// The status of the entry at path itself: a link is not followed (is_link, kind PATH_OTHER).
+/// ENOENT for a missing path.
+Result<PathStatus> platform_path_identity(const char* path);
 
 /// Calls on_name for every name in the folder, "." and ".." included, in the platform's order.
-/// Answers false when the folder cannot be enumerated.
-bool platform_list_directory(const char* path, void (*on_name)(void* context, const char* name),
-                             void* context);
-bool platform_make_directory(const char* path);
-bool platform_remove(const char* path);
+/// Fails when the folder cannot be enumerated.
+Status platform_list_directory(const char* path, void (*on_name)(void* context, const char* name),
+                               void* context);
+Status platform_make_directory(const char* path);
+Status platform_remove(const char* path);
 
 /// Creates a new file for writing in binary mode with the given permission bits (the platform's
 /// default where it has none). Fails, with EEXIST, when anything is at the path, a link
-/// included, which is never followed. Null on failure with *error set.
-FILE* platform_file_create_new(const char* name, uint32_t permissions, int* error);
+/// included, which is never followed.
+Result<FILE*> platform_file_create_new(const char* name, uint32_t permissions);
 /// Renames a file in one step, within one folder. With replace, whatever is at `to` (a link
 /// included, never followed) is replaced; without, the rename fails with EEXIST when anything
-/// is there. Answers 0 or the error number.
-int platform_rename(const char* from, const char* to, bool replace);
-/// Makes the data of the files named, and their folder entries, durable: after it answers true
+/// is there.
+Status platform_rename(const char* from, const char* to, bool replace);
+/// Makes the data of the files named, and their folder entries, durable: once it succeeds
 /// they survive a power cut.
-bool platform_sync(const char* const* paths, size_t count);
+Status platform_sync(const char* const* paths, size_t count);
 /// Fills buffer with the current directory; false when it does not fit or cannot be read.
 bool platform_current_directory(char* buffer, size_t size);
 bool platform_change_directory(const char* path);

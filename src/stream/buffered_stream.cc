@@ -33,31 +33,31 @@ BufferedStream::BufferedStream(ByteStream& inner, std::unique_ptr<unsigned char[
     : capacity_(capacity), buffer_(std::move(buffer)), inner_(&inner) {}
 
 bool BufferedStream::refill(uint64_t offset) {
-  inner_->seek(static_cast<int64_t>(offset), SEEK_SET);
-  int64_t got = inner_->read(buffer_.get(), capacity_);
-  if (got <= 0) {
-    last_error_ = got;
+  (void)inner_->seek(static_cast<int64_t>(offset), SEEK_SET);
+  IoResult got = inner_->read(buffer_.get(), capacity_);
+  if (!got.ok() || got.value() == 0) {
+    last_failure_ = got.status();
     return false;
   }
   base_ = offset;
   cursor_ = 0;
-  fill_ = static_cast<uint64_t>(got);
+  fill_ = static_cast<uint64_t>(got.value());
   return true;
 }
 
-int64_t BufferedStream::read(void* destination, uint64_t count) {
+IoResult BufferedStream::read(void* destination, uint64_t count) {
   auto* out = static_cast<unsigned char*>(destination);
   // The reader takes one byte per call: keep that path short.
   if (count == 1 && cursor_ < fill_) {
     *out = buffer_[cursor_++];
-    return 1;
+    return int64_t{1};
   }
-  if (count == 0) return 0;
+  if (count == 0) return int64_t{0};
   uint64_t delivered = 0;
   while (delivered < count) {
     if (cursor_ == fill_ && !refill(base_ + cursor_)) {
       if (delivered > 0) return static_cast<int64_t>(delivered);
-      return last_error_ < 0 ? last_error_ : 0;
+      return end_or_failure();
     }
     uint64_t take = fill_ - cursor_;
     if (take > count - delivered) take = count - delivered;
@@ -68,23 +68,23 @@ int64_t BufferedStream::read(void* destination, uint64_t count) {
   return static_cast<int64_t>(count);
 }
 
-int64_t BufferedStream::peek_buffered(const unsigned char** data) {
-  if (cursor_ == fill_ && !refill(base_ + cursor_)) return last_error_ < 0 ? last_error_ : 0;
+IoResult BufferedStream::peek_buffered(const unsigned char** data) {
+  if (cursor_ == fill_ && !refill(base_ + cursor_)) return end_or_failure();
   *data = buffer_.get() + cursor_;
   return static_cast<int64_t>(fill_ - cursor_);
 }
 
-int64_t BufferedStream::seek(int64_t offset, int origin) {
+IoResult BufferedStream::seek(int64_t offset, int origin) {
   int64_t target;
   if (origin == SEEK_SET) {
     target = offset;
   } else if (origin == SEEK_CUR) {
     target = static_cast<int64_t>(base_ + cursor_) + offset;
   } else if (origin == SEEK_END) {
-    inner_->seek(offset, SEEK_END);
-    target = inner_->tell();
+    (void)inner_->seek(offset, SEEK_END);
+    target = inner_->tell().value_or(-1);
   } else {
-    return -1;
+    return Status::failure(EINVAL);
   }
   if (target >= 0 && static_cast<uint64_t>(target) >= base_ &&
       static_cast<uint64_t>(target) <= base_ + fill_) {
@@ -97,14 +97,14 @@ int64_t BufferedStream::seek(int64_t offset, int origin) {
   return target;
 }
 
-int BufferedStream::close() {
+Status BufferedStream::close() {
   if (owned_inner_) {
     // A failed close leaves the inner stream ours; it is closed quietly when this one goes.
-    int result = byte_stream_close(owned_inner_);
-    if (result != 0) return result;
+    Status closed = byte_stream_close(owned_inner_);
+    if (!closed.ok()) return closed;
   }
   inner_ = nullptr;
-  return 0;
+  return Status();
 }
 
 }  // namespace velmarch

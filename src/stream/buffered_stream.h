@@ -11,14 +11,15 @@ namespace velmarch {
 /// it owns or borrows.
 class alignas(64) BufferedStream final : public ByteStream {
  public:
-  int64_t read(void* destination, uint64_t count) override;
-  int64_t tell() override { return static_cast<int64_t>(base_ + cursor_); }
-  int64_t seek(int64_t offset, int origin) override;
-  int close() override;
-  int64_t peek_buffered(const unsigned char** data) override;
+  IoResult read(void* destination, uint64_t count) override;
+  IoResult tell() override { return static_cast<int64_t>(base_ + cursor_); }
+  IoResult seek(int64_t offset, int origin) override;
+  Status close() override;
+  IoResult peek_buffered(const unsigned char** data) override;
   void consume_buffered(uint64_t n) override { cursor_ += n; }
-  bool identity(FileIdentity& identity) override {
-    return inner_ != nullptr && inner_->identity(identity);
+  Result<PathStatus> identity() override {
+    if (inner_ == nullptr) return Status::failure(EBADF);
+    return inner_->identity();
   }
 
   uint64_t capacity() const { return capacity_; }
@@ -31,6 +32,11 @@ class alignas(64) BufferedStream final : public ByteStream {
 
   BufferedStream(ByteStream& inner, std::unique_ptr<unsigned char[]> buffer, uint64_t capacity);
   bool refill(uint64_t offset);
+  /// After a refill that failed: the end of the data, or the read's failure.
+  IoResult end_or_failure() const {
+    if (last_failure_.ok()) return int64_t{0};
+    return last_failure_;
+  }
 
   uint64_t capacity_;
   uint64_t fill_ = 0;
@@ -39,7 +45,7 @@ class alignas(64) BufferedStream final : public ByteStream {
   std::unique_ptr<unsigned char[]> buffer_;
   std::unique_ptr<ByteStream> owned_inner_;  // set when closing this stream closes the inner one
   ByteStream* inner_;                        // owned_inner_, or a borrowed stream
-  int64_t last_error_ = 0;                   // what the last failed refill read answered
+  Status last_failure_;                      // what the last refill that got nothing met
 };
 
 /// Buffers size bytes (rounded up to a multiple of 8) of inner, which it then owns: inner is

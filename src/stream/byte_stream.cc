@@ -2,19 +2,20 @@
 
 namespace velmarch {
 
-int byte_stream_close(std::unique_ptr<ByteStream>& stream) {
-  if (!stream) return 0;
-  int result = stream->close();
-  if (result == 0) stream.reset();
-  return result;
+Status byte_stream_close(std::unique_ptr<ByteStream>& stream) {
+  if (!stream) return Status();
+  Status closed = stream->close();
+  if (closed.ok()) stream.reset();
+  return closed;
 }
 
-int64_t byte_stream_size(ByteStream* stream) {
-  if (stream == nullptr) return -1;
-  int64_t position = stream->tell();
-  stream->seek(0, SEEK_END);
-  int64_t size = stream->tell();
-  stream->seek(position, SEEK_SET);
+IoResult byte_stream_size(ByteStream* stream) {
+  if (stream == nullptr) return Status::failure(EINVAL);
+  IoResult position = stream->tell();
+  if (!position.ok()) return position;
+  (void)stream->seek(0, SEEK_END);
+  IoResult size = stream->tell();
+  (void)stream->seek(position.value(), SEEK_SET);
   return size;
 }
 

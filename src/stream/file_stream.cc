@@ -8,24 +8,30 @@
 
 namespace velmarch {
 
-std::unique_ptr<ByteStream> file_stream_open(const char* name, int mode) {
+Result<std::unique_ptr<ByteStream>> file_stream_open(const char* name, int mode) {
   static const char* const modes[] = {"rb", "wb", "r+b"};
-  if (name == nullptr || mode < FILE_STREAM_READ || mode > FILE_STREAM_READ_WRITE) return nullptr;
-  FILE* file = platform_file_open(name, modes[mode]);
-  if (file == nullptr) return nullptr;
-  std::unique_ptr<ByteStream> stream(new (std::nothrow) FileStream(file, mode));
-  if (!stream) std::fclose(file);
+  if (name == nullptr || mode < FILE_STREAM_READ || mode > FILE_STREAM_READ_WRITE) {
+    return Status::failure(EINVAL);
+  }
+  Result<FILE*> file = platform_file_open(name, modes[mode]);
+  if (!file.ok()) return file.status();
+  std::unique_ptr<ByteStream> stream(new (std::nothrow) FileStream(file.value(), mode));
+  if (!stream) {
+    std::fclose(file.value());
+    return Status::failure(ENOMEM);
+  }
   return stream;
 }
 
-std::unique_ptr<ByteStream> file_stream_create_new(const char* name, uint32_t permissions,
-                                                   int* error) {
-  FILE* file = platform_file_create_new(name, permissions, error);
-  if (file == nullptr) return nullptr;
-  std::unique_ptr<ByteStream> stream(new (std::nothrow) FileStream(file, FILE_STREAM_WRITE));
+Result<std::unique_ptr<ByteStream>> file_stream_create_new(const char* name,
+                                                           uint32_t permissions) {
+  Result<FILE*> file = platform_file_create_new(name, permissions);
+  if (!file.ok()) return file.status();
+  std::unique_ptr<ByteStream> stream(new (std::nothrow)
+                                          FileStream(file.value(), FILE_STREAM_WRITE));
   if (!stream) {
-    std::fclose(file);
-    *error = ENOMEM;
+    std::fclose(file.value());
+    return Status::failure(ENOMEM);
   }
   return stream;
 }
@@ -49,34 +55,35 @@ FileStream::FileStream(FILE* file, int mode) : file_(file), mode_(mode) {
 
 FileStream::~FileStream() {
   if (file_ != nullptr) {
-    flush_pending();
+    (void)flush_pending();
     std::fclose(file_);
   }
   if (pending_ && !spare_block) spare_block = std::move(pending_);
 }
 
-bool FileStream::flush_pending() {
-  if (pending_size_ == 0) return true;
+Status FileStream::flush_pending() {
+  if (pending_size_ == 0) return Status();
   size_t put = std::fwrite(pending_.get(), 1, pending_size_, file_);
   bool complete = put == pending_size_;
   pending_size_ = 0;
-  return complete;
+  return complete ? Status() : Status::failure(errno);
 }
 
-int64_t FileStream::read(void* destination, uint64_t count) {
-  if (mode_ == FILE_STREAM_WRITE) return -2;
-  if (file_ == nullptr) return -1;
+IoResult FileStream::read(void* destination, uint64_t count) {
+  if (mode_ == FILE_STREAM_WRITE) return Status::absent();
+  if (file_ == nullptr) return Status::failure(EBADF);
   size_t got = std::fread(destination, 1, count, file_);
   if (got > 0) {
     position_ += static_cast<int64_t>(got);
     return static_cast<int64_t>(got);
   }
-  return std::ferror(file_) ? -1 : 0;
+  if (std::ferror(file_)) return Status::failure(errno);
+  return int64_t{0};
 }
 
-int64_t FileStream::write(const void* source, uint64_t count) {
-  if (mode_ == FILE_STREAM_READ) return -2;
-  if (file_ == nullptr) return -1;
+IoResult FileStream::write(const void* source, uint64_t count) {
+  if (mode_ == FILE_STREAM_READ) return Status::absent();
+  if (file_ == nullptr) return Status::failure(EBADF);
   if (pending_) {
     if (count <= FILE_STREAM_WRITE_BLOCK - pending_size_) {
       std::memcpy(pending_.get() + pending_size_, source, count);
@@ -84,41 +91,50 @@ int64_t FileStream::write(const void* source, uint64_t count) {
       position_ += static_cast<int64_t>(count);
       return static_cast<int64_t>(count);
     }
-    if (!flush_pending()) return 0;
+    Status flushed = flush_pending();
+    if (!flushed.ok()) return flushed;
     if (count < FILE_STREAM_WRITE_BLOCK) return write(source, count);
   }
   size_t put = std::fwrite(source, 1, count, file_);
-  if (put > 0) position_ += static_cast<int64_t>(put);
+  position_ += static_cast<int64_t>(put);
+  // The reason is what callers need of a short write: the bytes it put are in the file anyway.
+  if (put < count) return Status::failure(errno);
   return static_cast<int64_t>(put);
 }
 
-int64_t FileStream::tell() {
-  if (file_ == nullptr || !flush_pending()) return -1;
+IoResult FileStream::tell() {
+  if (file_ == nullptr) return Status::failure(EBADF);
+  Status flushed = flush_pending();
+  if (!flushed.ok()) return flushed;
   return platform_file_tell(file_);
 }
 
-int64_t FileStream::seek(int64_t offset, int origin) {
+IoResult FileStream::seek(int64_t offset, int origin) {
   // Sequential reads keep position_ equal to the file's, so a buffer refilling from where it
   // stopped costs no platform seek.
   if (origin == SEEK_SET && offset == position_) return offset;
-  if (file_ == nullptr || (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END)) {
-    return -1;
+  if (file_ == nullptr) return Status::failure(EBADF);
+  if (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END) {
+    return Status::failure(EINVAL);
   }
-  if (!flush_pending()) return -1;
-  int result = platform_file_seek(file_, offset, origin);
-  if (result != 0) return result;
-  position_ = platform_file_tell(file_);
-  return position_;
+  Status flushed = flush_pending();
+  if (!flushed.ok()) return flushed;
+  Status moved = platform_file_seek(file_, offset, origin);
+  if (!moved.ok()) return moved;
+  IoResult position = platform_file_tell(file_);
+  position_ = position.value_or(-1);
+  return position;
 }
 
-int FileStream::close() {
-  if (file_ == nullptr) return 0;
-  bool flushed = flush_pending();
-  int result = std::fclose(file_);
-  if (!flushed && result == 0) result = EOF;
+Status FileStream::close() {
+  if (file_ == nullptr) return Status();
+  Status flushed = flush_pending();
+  int closed = std::fclose(file_);
+  int error = errno;
   // The C runtime lets go of the handle even when fclose fails: never close it twice.
   file_ = nullptr;
-  return result;
+  if (closed != 0) return Status::failure(error);
+  return flushed;
 }
 
 void FileStream::expect_large_reads() {
@@ -129,8 +145,9 @@ void FileStream::expect_large_reads() {
   }
 }
 
-bool FileStream::identity(FileIdentity& identity) {
-  return file_ != nullptr && platform_file_identity(file_, &identity);
+Result<PathStatus> FileStream::identity() {
+  if (file_ == nullptr) return Status::failure(EBADF);
+  return platform_file_identity(file_);
 }
 
 }  // namespace velmarch

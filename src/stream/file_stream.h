@@ -19,16 +19,16 @@ class alignas(64) FileStream final : public ByteStream {
   FileStream(FILE* file, int mode);
   ~FileStream() override;
 
-  int64_t read(void* destination, uint64_t count) override;
-  int64_t write(const void* source, uint64_t count) override;
-  int64_t tell() override;
-  int64_t seek(int64_t offset, int origin) override;
-  int close() override;
-  bool identity(FileIdentity& identity) override;
+  IoResult read(void* destination, uint64_t count) override;
+  IoResult write(const void* source, uint64_t count) override;
+  IoResult tell() override;
+  IoResult seek(int64_t offset, int origin) override;
+  Status close() override;
+  Result<PathStatus> identity() override;
   void expect_large_reads() override;
 
  private:
-  bool flush_pending();
+  Status flush_pending();
 
   FILE* file_;
   int mode_;
@@ -42,12 +42,11 @@ class alignas(64) FileStream final : public ByteStream {
 /// Bytes gathered by a stream in write mode before they go to the file.
 inline constexpr size_t FILE_STREAM_WRITE_BLOCK = size_t{256} << 10;
 
-/// Null when the name is null, the mode is not one of the three, or the file cannot be opened.
+/// Fails when the name is null, the mode is not one of the three, or the file cannot be opened.
 /// Write mode creates the file or truncates it; read-write mode needs an existing file.
-std::unique_ptr<ByteStream> file_stream_open(const char* name, int mode);
+Result<std::unique_ptr<ByteStream>> file_stream_open(const char* name, int mode);
 /// A new file in write mode, created only when nothing is at the name (never through a link),
-/// with the given permission bits; null with *error set (EEXIST when something is there).
-std::unique_ptr<ByteStream> file_stream_create_new(const char* name, uint32_t permissions,
-                                                   int* error);
+/// with the given permission bits; EEXIST when something is there.
+Result<std::unique_ptr<ByteStream>> file_stream_create_new(const char* name, uint32_t permissions);
 
 }  // namespace velmarch

@@ -35,11 +35,11 @@ std::string fault_path(const std::string& path) {
 
 // A stream over a file of the tree. Every write lands in the tree at once, so a file that is
 // removed while its stream is still held stays removed. After close, as after fclose, the
-// stream answers -1 whether or not the close succeeded.
+// stream fails whether or not the close succeeded.
 class MemoryFolderRoot::File final : public ByteStream {
  public:
   File(MemoryFolderRoot& owner, std::string path, std::string content, uint32_t flags,
-       bool fail_close, FileIdentity identity)
+       bool fail_close, PathStatus identity)
       : owner_(owner),
         path_(std::move(path)),
         stream_(std::move(content)),
@@ -47,29 +47,36 @@ class MemoryFolderRoot::File final : public ByteStream {
         fail_close_(fail_close),
         identity_(identity) {}
 
-  // Like a file stream, a direction that was not opened answers -2.
-  int64_t read(void* d, uint64_t n) override {
-    if ((flags_ & OPEN_READ) == 0) return -2;
-    return closed_ ? -1 : stream_.read(d, n);
+  // Like a file stream, a direction that was not opened is an absent operation.
+  IoResult read(void* d, uint64_t n) override {
+    if ((flags_ & OPEN_READ) == 0) return Status::absent();
+    if (closed_) return Status::failure(EBADF);
+    return stream_.read(d, n);
   }
-  int64_t write(const void* s, uint64_t n) override {
-    if ((flags_ & OPEN_WRITE) == 0) return -2;
-    if (closed_) return -1;
-    int64_t written = stream_.write(s, n);
+  IoResult write(const void* s, uint64_t n) override {
+    if ((flags_ & OPEN_WRITE) == 0) return Status::absent();
+    if (closed_) return Status::failure(EBADF);
+    IoResult written = stream_.write(s, n);
     if (owner_.files_.count(path_)) owner_.write_content(path_, stream_.content());
     return written;
   }
-  int64_t tell() override { return closed_ ? -1 : stream_.tell(); }
-  int64_t seek(int64_t o, int origin) override { return closed_ ? -1 : stream_.seek(o, origin); }
-  int close() override {
-    if (closed_) return 0;
+  IoResult tell() override {
+    if (closed_) return Status::failure(EBADF);
+    return stream_.tell();
+  }
+  IoResult seek(int64_t o, int origin) override {
+    if (closed_) return Status::failure(EBADF);
+    return stream_.seek(o, origin);
+  }
+  Status close() override {
+    if (closed_) return Status();
     closed_ = true;
     ++owner_.closes;
-    return fail_close_ ? -1 : 0;
+    return fail_close_ ? Status::failure() : Status();
   }
-  bool identity(FileIdentity& identity) override {
-    identity = identity_;
-    return !closed_;
+  Result<PathStatus> identity() override {
+    if (closed_) return Status::failure(EBADF);
+    return identity_;
   }
 
   MemoryStream& stream() { return stream_; }
@@ -80,7 +87,7 @@ class MemoryFolderRoot::File final : public ByteStream {
   MemoryStream stream_;
   uint32_t flags_;
   bool fail_close_;
-  FileIdentity identity_;
+  PathStatus identity_;
   bool closed_ = false;
 };
 
@@ -158,10 +165,10 @@ std::vector<std::string> MemoryFolderRoot::files() const {
   return paths;
 }
 
-bool MemoryFolderRoot::stat(StrView full_path, PathStatus& status) {
+Result<PathStatus> MemoryFolderRoot::stat(StrView full_path) {
   std::string path = relative(full_path);
-  if (fail_stat.count(path)) return false;
-  status = PathStatus{};
+  if (fail_stat.count(path)) return Status::failure();
+  PathStatus status;
   status.is_link = links_.count(path) != 0;
   if (is_directory(path)) {
     status.kind = PATH_DIRECTORY;
@@ -171,12 +178,12 @@ bool MemoryFolderRoot::stat(StrView full_path, PathStatus& status) {
   } else {
     status.kind = PATH_MISSING;
   }
-  return true;
+  return status;
 }
 
-bool MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
+Status MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
   std::string folder = relative(full_path);
-  if (fail_list.count(folder) || !is_directory(folder)) return false;
+  if (fail_list.count(folder) || !is_directory(folder)) return Status::failure();
   std::string lead = folder.empty() ? "" : folder + "/";
   auto take = [&](const std::string& path, PathStatus status) {
     if (path.size() <= lead.size() || path.compare(0, lead.size(), lead) != 0) return;
@@ -190,48 +197,50 @@ bool MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
     take(path, PathStatus{PATH_FILE, static_cast<int64_t>(node.content.size())});
   }
   for (const auto& path : directories_) take(path, PathStatus{PATH_DIRECTORY, 0});
-  return true;
+  return Status();
 }
 
-bool MemoryFolderRoot::make_directory(StrView full_path) {
+Status MemoryFolderRoot::make_directory(StrView full_path) {
   std::string path = relative(full_path);
   // As mkdir: one level at a time, never over an existing entry.
   if (fail_make_directory.count(path) || is_directory(path) || files_.count(path) ||
       !parent_exists(path)) {
-    return false;
+    return Status::failure();
   }
   directories_made.push_back(path);
   add_directory(path);
-  return true;
+  return Status();
 }
 
-bool MemoryFolderRoot::remove(StrView full_path) {
+Status MemoryFolderRoot::remove(StrView full_path) {
   std::string path = relative(full_path);
-  if (fail_remove.count(fault_path(path)) || !files_.count(path)) return false;
+  if (fail_remove.count(fault_path(path)) || !files_.count(path)) return Status::failure();
   files_.erase(path);
   links_.erase(path);
   files_removed.push_back(path);
   calls.push_back("remove " + path);
-  return true;
+  return Status();
 }
 
-std::unique_ptr<ByteStream> MemoryFolderRoot::open(StrView full_path, uint32_t flags) {
+Result<std::unique_ptr<ByteStream>> MemoryFolderRoot::open(StrView full_path, uint32_t flags) {
   std::string path = relative(full_path);
   if ((flags & (OPEN_READ | OPEN_WRITE)) == 0 || fail_open.count(path) || is_directory(path)) {
-    return nullptr;
+    return Status::failure();
   }
   bool reading = (flags & OPEN_READ) != 0;
   // Reading, alone or with writing, needs the file; writing alone needs its folder.
-  if (reading ? !files_.count(path) : !parent_exists(path)) return nullptr;
+  if (reading ? !files_.count(path) : !parent_exists(path)) return Status::failure();
   if (!reading) files_[path] = Node{std::string(), next_inode_++, 1, 0};
   const Node& node = files_[path];
-  FileIdentity identity;
+  PathStatus identity;
+  identity.kind = PATH_FILE;
   identity.device = 1;
   identity.inode = node.inode;
   identity.size = static_cast<int64_t>(node.content.size());
   identity.modified_ns = node.version;
   identity.permissions = node.permissions;
-  identity.regular = links_.count(path) == 0;
+  // Opened through a link: never taken for the regular file a deletion may remove.
+  identity.is_link = links_.count(path) != 0;
   files_opened.push_back(path);
   auto file = std::make_unique<File>(*this, path, reading ? node.content : std::string(), flags,
                                      fail_close.count(path) != 0, identity);
@@ -242,61 +251,68 @@ std::unique_ptr<ByteStream> MemoryFolderRoot::open(StrView full_path, uint32_t f
     file->stream().write_budget = found->second;
   }
   if (reading && on_open_for_reading) on_open_for_reading(path);
-  return file;
+  return std::unique_ptr<ByteStream>(std::move(file));
 }
 
-std::unique_ptr<ByteStream> MemoryFolderRoot::create_new(StrView full_path, uint32_t permissions,
-                                                         bool* exists_already) {
+Result<std::unique_ptr<ByteStream>> MemoryFolderRoot::create_new(StrView full_path,
+                                                                 uint32_t permissions) {
   std::string path = relative(full_path);
   std::string fault = fault_path(path);
-  *exists_already = exists(path);
-  if (*exists_already || fail_open.count(fault) || !parent_exists(path)) return nullptr;
+  if (exists(path)) return Status::failure(EEXIST);
+  if (fail_open.count(fault) || !parent_exists(path)) return Status::failure();
   files_[path] = Node{std::string(), next_inode_++, 1, permissions};
   files_opened.push_back(path);
   calls.push_back("create " + path);
   auto file = std::make_unique<File>(*this, path, std::string(), OPEN_WRITE,
-                                     fail_close.count(fault) != 0, FileIdentity{});
+                                     fail_close.count(fault) != 0, PathStatus{});
   if (auto found = write_budget.find(fault); found != write_budget.end()) {
     file->stream().write_budget = found->second;
   }
-  return file;
+  return std::unique_ptr<ByteStream>(std::move(file));
 }
 
-RenameResult MemoryFolderRoot::rename(StrView from, StrView to, bool replace) {
+Status MemoryFolderRoot::rename(StrView from, StrView to, bool replace) {
   std::string source = relative(from);
   std::string target = relative(to);
   if (fail_rename.count(target) || !files_.count(source) || is_directory(target)) {
-    return RenameResult::failed;
+    return Status::failure();
   }
-  if (!replace && exists(target)) return RenameResult::exists;
+  if (!replace && exists(target)) return Status::failure(EEXIST);
   files_[target] = files_[source];
   files_.erase(source);
   links_.erase(target);
   calls.push_back("rename " + source + " -> " + target);
-  return RenameResult::done;
+  return Status();
 }
 
-bool MemoryFolderRoot::sync(const std::vector<SmallString>& full_paths) {
+Status MemoryFolderRoot::sync(const std::vector<SmallString>& full_paths) {
   std::string call = "sync";
   for (const SmallString& path : full_paths) call += " " + relative(path.view());
   calls.push_back(call);
-  return !fail_sync;
+  return fail_sync ? Status::failure() : Status();
 }
 
-int MemoryFolderRoot::identify(StrView full_path, FileIdentity& identity) {
+Result<PathStatus> MemoryFolderRoot::identify(StrView full_path) {
   std::string path = relative(full_path);
-  if (fail_stat.count(path)) return EIO;
-  identity = FileIdentity{};
-  if (is_directory(path)) return 0;
+  if (fail_stat.count(path)) return Status::failure(EIO);
+  PathStatus identity;
+  if (is_directory(path)) {
+    identity.kind = PATH_DIRECTORY;
+    return identity;
+  }
+  bool link = links_.count(path) != 0;
   auto found = files_.find(path);
-  if (found == files_.end()) return links_.count(path) ? 0 : ENOENT;
+  if (found == files_.end() && !link) return Status::failure(ENOENT);
+  // A link is the entry itself, never the file it leads to.
+  identity.kind = link ? PATH_OTHER : PATH_FILE;
+  identity.is_link = link;
+  if (found == files_.end()) return identity;
   identity.device = 1;
   identity.inode = found->second.inode;
   identity.size = static_cast<int64_t>(found->second.content.size());
   identity.modified_ns = found->second.version;
   identity.permissions = found->second.permissions;
-  identity.regular = links_.count(path) == 0;
-  return 0;
+  return identity;
 }
 
 }  // namespace velmarch

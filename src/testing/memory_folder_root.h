@@ -38,18 +38,19 @@ class MemoryFolderRoot final : public FolderRoot {
   /// Every file below the root, temporary ones included.
   std::vector<std::string> files() const;
 
-  bool stat(StrView full_path, PathStatus& status) override;
-  bool list(StrView full_path, DirEntryMap& entries) override;
-  bool make_directory(StrView full_path) override;
-  bool remove(StrView full_path) override;
-  std::unique_ptr<ByteStream> open(StrView full_path, uint32_t flags) override;
-  std::unique_ptr<ByteStream> create_new(StrView full_path, uint32_t permissions,
-                                         bool* exists) override;
-  RenameResult rename(StrView from, StrView to, bool replace) override;
-  bool sync(const std::vector<SmallString>& full_paths) override;
-  int identify(StrView full_path, FileIdentity& identity) override;
+  Result<PathStatus> stat(StrView full_path) override;
+  Status list(StrView full_path, DirEntryMap& entries) override;
+  Status make_directory(StrView full_path) override;
+  Status remove(StrView full_path) override;
+  Result<std::unique_ptr<ByteStream>> open(StrView full_path, uint32_t flags) override;
+  Result<std::unique_ptr<ByteStream>> create_new(StrView full_path,
+                                                 uint32_t permissions) override;
+  Status rename(StrView from, StrView to, bool replace) override;
+  Status sync(const std::vector<SmallString>& full_paths) override;
+  Result<PathStatus> identify(StrView full_path) override;
 
-  // Relative paths whose operation fails. A failed close still ends the stream, as fclose does.
+  // Relative paths whose operation fails, without a reason of the system's (EEXIST aside, which
+  // says what is there). A failed close still ends the stream, as fclose does.
   std::set<std::string> fail_stat, fail_open, fail_remove, fail_close, fail_make_directory,
       fail_rename;
   /// Relative paths of folders that cannot be enumerated.

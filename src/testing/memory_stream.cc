@@ -5,22 +5,22 @@
 
 namespace velmarch {
 
-int64_t MemoryStream::read(void* destination, uint64_t count) {
+IoResult MemoryStream::read(void* destination, uint64_t count) {
   ++reads;
   if (fail_reads_from >= 0 && position_ + static_cast<int64_t>(count) > fail_reads_from) {
     int64_t allowed = std::max<int64_t>(0, fail_reads_from - position_);
-    if (allowed == 0) return -1;
+    if (allowed == 0) return Status::failure();
     count = static_cast<uint64_t>(allowed);
   }
   int64_t left = static_cast<int64_t>(content_.size()) - position_;
-  if (left <= 0) return 0;
+  if (left <= 0) return int64_t{0};
   int64_t take = std::min<int64_t>(left, static_cast<int64_t>(count));
   std::memcpy(destination, content_.data() + position_, static_cast<size_t>(take));
   position_ += take;
   return take;
 }
 
-int64_t MemoryStream::write(const void* source, uint64_t count) {
+IoResult MemoryStream::write(const void* source, uint64_t count) {
   int64_t take = static_cast<int64_t>(count);
   if (write_budget >= 0) {
     take = std::min(take, write_budget);
@@ -33,22 +33,22 @@ int64_t MemoryStream::write(const void* source, uint64_t count) {
   return take;
 }
 
-int64_t MemoryStream::seek(int64_t offset, int origin) {
+IoResult MemoryStream::seek(int64_t offset, int origin) {
   ++seeks;
   int64_t target = origin == SEEK_SET   ? offset
                    : origin == SEEK_CUR ? position_ + offset
                    : origin == SEEK_END ? static_cast<int64_t>(content_.size()) + offset
                                         : -1;
-  if (target < 0) return -1;
+  if (target < 0) return Status::failure(EINVAL);
   position_ = target;
   return target;
 }
 
-int MemoryStream::close() {
+Status MemoryStream::close() {
   ++closes;
-  if (fail_close) return -1;
+  if (fail_close) return Status::failure();
   if (closed_flag != nullptr) *closed_flag = true;
-  return 0;
+  return Status();
 }
 
 }  // namespace velmarch

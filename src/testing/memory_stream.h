@@ -13,18 +13,18 @@ class MemoryStream final : public ByteStream {
  public:
   explicit MemoryStream(std::string content = {}) : content_(std::move(content)) {}
 
-  int64_t read(void* destination, uint64_t count) override;
-  int64_t write(const void* source, uint64_t count) override;
-  int64_t tell() override { return position_; }
-  int64_t seek(int64_t offset, int origin) override;
-  int close() override;
+  IoResult read(void* destination, uint64_t count) override;
+  IoResult write(const void* source, uint64_t count) override;
+  IoResult tell() override { return position_; }
+  IoResult seek(int64_t offset, int origin) override;
+  Status close() override;
 
   const std::string& content() const { return content_; }
 
   int reads = 0;
   int seeks = 0;
   int closes = 0;
-  int64_t fail_reads_from = -1;   // reads reaching this offset answer -1
+  int64_t fail_reads_from = -1;   // reads reaching this offset fail, without a reason
   int64_t write_budget = -1;      // bytes accepted before writes come up short
   bool fail_close = false;
   bool* closed_flag = nullptr;    // set to true on a successful close

@@ -25,7 +25,7 @@ class RecordingSink final : public TraceSink {
     calls.push_back("frame " + std::to_string(record.id));
     bool accepted = fail_frame_after < 0 || frames_accepted++ < fail_frame_after;
     std::string line = "frame " + std::to_string(record.id) + "\n";
-    accepted = accepted && byte_stream_write(*out_, line.data(), line.size()) ==
+    accepted = accepted && byte_stream_write(*out_, line.data(), line.size()).value_or(-1) ==
                                static_cast<int64_t>(line.size());
     file_frames_ = accepted && file_frames_ >= 0 ? file_frames_ + 1 : -1;  // -1: one was refused
     return accepted;

@@ -25,7 +25,7 @@ void TempDir::write_file(const std::string& relative, const std::string& content
 }
 
 void TempDir::make_directory(const std::string& relative) const {
-  platform_make_directory(at(relative).c_str());
+  (void)platform_make_directory(at(relative).c_str());
 }
 
 ScopedCurrentDirectory::ScopedCurrentDirectory(const std::string& path) {

@@ -28,6 +28,10 @@ struct FrameBytes {
     count = static_cast<uint8_t>(count + taken);
   }
 
+  friend bool operator==(const FrameBytes& a, const FrameBytes& b) {
+    return a.count == b.count && std::memcmp(a.bytes, b.bytes, a.count) == 0;
+  }
+
   char bytes[CAPACITY] = {};
   uint8_t count = 0;
 };

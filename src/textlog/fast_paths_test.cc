@@ -36,7 +36,7 @@ Lines read_all(ByteStream& stream, Read read) {
     result.line_feeds += fed ? 1 : 0;
     result.lines.emplace_back(line, n);
   }
-  result.position = byte_stream_tell(stream);
+  result.position = byte_stream_tell(stream).value_or(-1);
   return result;
 }
 

@@ -48,6 +48,11 @@ size_t copy_to_line_break(const unsigned char* bytes, size_t n, char* out) {
   return n;
 }
 
+// The scan needs no reason: a failed read is a count of -1.
+int64_t peek_count(ByteStream& s, const unsigned char** data) {
+  return s.peek_buffered(data).value_or(-1);
+}
+
 }  // namespace
 
 size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed, bool* fed) {
@@ -55,7 +60,7 @@ size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed, boo
   bool ended = false;
   while (stored < static_cast<size_t>(TEXT_LINE_MAX)) {
     char c;
-    int64_t got = byte_stream_read(stream, &c, 1);
+    int64_t got = byte_stream_read(stream, &c, 1).value_or(-1);
     if (got != 1) {
       if (got < 0) failed = true;
       ended = true;
@@ -72,7 +77,7 @@ size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed, boo
   // own, it would be an empty record. Anything else is left for the next line.
   while (!ended) {
     char c;
-    int64_t got = byte_stream_read(stream, &c, 1);
+    int64_t got = byte_stream_read(stream, &c, 1).value_or(-1);
     if (got != 1) {
       if (got < 0) failed = true;
       break;
@@ -81,7 +86,7 @@ size_t read_text_line_bytewise(ByteStream& stream, char* line, bool& failed, boo
     if (c == '\n') {
       line[stored++] = c;
     } else {
-      byte_stream_seek(stream, -1, SEEK_CUR);
+      (void)byte_stream_seek(stream, -1, SEEK_CUR);
     }
     break;
   }
@@ -96,8 +101,9 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed, bool* fed) {
   // A buffered stream is scanned in place, a run of plain bytes at a time; the bytes taken and
   // the line made are the same as one read per byte would give.
   const unsigned char* window;
-  int64_t available = stream.peek_buffered(&window);
-  if (available == -2) return read_text_line_bytewise(stream, line, failed, fed);
+  IoResult peeked = stream.peek_buffered(&window);
+  if (peeked.status().is_absent()) return read_text_line_bytewise(stream, line, failed, fed);
+  int64_t available = peeked.value_or(-1);
   size_t stored = 0;
   size_t first_zero = SIZE_MAX;
   while (stored < static_cast<size_t>(TEXT_LINE_MAX)) {
@@ -111,7 +117,7 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed, bool* fed) {
     stored += plain;
     if (plain == span) {
       stream.consume_buffered(plain);
-      if (stored < static_cast<size_t>(TEXT_LINE_MAX)) available = stream.peek_buffered(&window);
+      if (stored < static_cast<size_t>(TEXT_LINE_MAX)) available = peek_count(stream, &window);
       continue;
     }
     unsigned char c = window[plain];
@@ -126,12 +132,12 @@ size_t read_text_line(ByteStream& stream, char* line, bool& failed, bool* fed) {
     }
     window += plain + 1;
     available -= static_cast<int64_t>(plain + 1);
-    if (available == 0) available = stream.peek_buffered(&window);
+    if (available == 0) available = peek_count(stream, &window);
   }
   // As read_text_line_bytewise: the line feed right after a full line belongs to it.
   if (stored == static_cast<size_t>(TEXT_LINE_MAX) && line[stored - 1] != '\n') {
     for (;;) {
-      available = stream.peek_buffered(&window);
+      available = peek_count(stream, &window);
       if (available <= 0) {
         if (available < 0) failed = true;
         break;

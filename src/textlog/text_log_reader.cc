@@ -133,7 +133,7 @@ inline void run_column(ColumnParser parser, TextLogReader& reader, const char* f
 // Timestamp;Type;ID;Length;Data
 bool read_column_heading(TextLogReader& reader) {
   ByteStream& stream = *reader.stream;
-  byte_stream_seek(stream, 0, SEEK_SET);
+  (void)byte_stream_seek(stream, 0, SEEK_SET);
   char* line = reader.line;
   int hash_lines = 0;
   size_t length;
@@ -145,7 +145,7 @@ bool read_column_heading(TextLogReader& reader) {
     ++hash_lines;
   }
   if (reader.failed || length == 0 || hash_lines == 0) return false;
-  reader.data_offset = static_cast<uint32_t>(byte_stream_tell(stream));
+  reader.data_offset = static_cast<uint32_t>(byte_stream_tell(stream).value_or(-1));
   reader.data_line = line_feeds + 1;
 
   bool known = false;
@@ -170,7 +170,7 @@ std::unique_ptr<TextLogReader> text_log_open(ByteStream* stream) {
   std::unique_ptr<TextLogReader> reader(new (std::nothrow) TextLogReader());
   if (!reader) return nullptr;
   reader->stream = stream;
-  byte_stream_seek(*stream, 0, SEEK_SET);
+  (void)byte_stream_seek(*stream, 0, SEEK_SET);
   char* line = reader->line;
   while (read_text_line(*stream, line, reader->failed) > 0 && line[0] == '#') {
     log_header_apply_line(reader->header, line);
@@ -183,7 +183,7 @@ std::unique_ptr<TextLogReader> text_log_open(ByteStream* stream) {
 int64_t text_log_rewind(TextLogReader& reader) {
   reader.next_line = reader.data_line;
   reader.ended = false;
-  return byte_stream_seek(*reader.stream, static_cast<int64_t>(reader.data_offset), SEEK_SET);
+  return byte_stream_seek(*reader.stream, reader.data_offset, SEEK_SET).value_or(-1);
 }
 
 // 11:05:53.123;9;18FF1234;3;010203

@@ -49,7 +49,7 @@ struct alignas(64) TextLogReader {
 /// heading line.
 std::unique_ptr<TextLogReader> text_log_open(ByteStream* stream);
 
-/// Seeks the stream to the first record line; answers what byte_stream_seek answered.
+/// Seeks the stream to the first record line; answers the new position, -1 when it failed.
 int64_t text_log_rewind(TextLogReader& reader);
 
 /// Fills record from the next line whose timestamp does not run backwards; false at the end of

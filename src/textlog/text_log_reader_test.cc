@@ -30,7 +30,7 @@ TEST(ColumnHeading, StandardColumns) {
   for (int i = 0; i < MAX_COLUMNS; ++i) EXPECT_EQ(log.reader->columns[i], expected[i]) << i;
   std::string head = log_text("", standard_heading, "");
   EXPECT_EQ(log.reader->data_offset, head.size());
-  EXPECT_EQ(log.stream->tell(), static_cast<int64_t>(head.size()));
+  EXPECT_EQ(log.stream->tell().value_or(-1), static_cast<int64_t>(head.size()));
 }
 
 TEST(ColumnHeading, NamesAreExact) {
@@ -329,7 +329,7 @@ TEST(ReaderLifecycle, CloseLeavesTheStreamOpen) {
 
 TEST(ReaderLifecycle, OpenSeeksToTheStartFromAnywhere) {
   MemoryStream stream(log_text("", "Timestamp;ID", "5000;1\n"));
-  stream.seek(7, SEEK_SET);
+  (void)stream.seek(7, SEEK_SET);
   auto reader = text_log_open(&stream);
   ASSERT_TRUE(reader);
   EXPECT_EQ(reader->header.value_separator, ';');

@@ -1,6 +1,5 @@
 #include "trc/trc_writer.h"
 
-#include <cerrno>
 #include <new>
 
 #include "diag/log.h"
@@ -29,10 +28,11 @@ std::unique_ptr<TraceSink> TrcWriter::another() const {
   return writer;
 }
 
-bool TrcWriter::write_line() {
+Status TrcWriter::write_line() {
   int64_t length = line_.size();
-  errno = 0;  // what a failed write says is its own reason, never an earlier one
-  return byte_stream_write(*out_, line_.data(), static_cast<uint64_t>(length)) == length;
+  IoResult put = byte_stream_write(*out_, line_.data(), static_cast<uint64_t>(length));
+  if (!put.ok()) return put.status();
+  return put.value() == length ? Status() : Status::failure();
 }
 
 bool TrcWriter::new_file(const TraceFileInfo& /*info*/, ByteStream& out, bool /*continuation*/) {
@@ -50,8 +50,9 @@ bool TrcWriter::frame(const CanRecord& record) {
     start_time_ = record.timestamp;
     line_.clear();
     trc_append_header(line_, version_, start_time_);
-    if (!write_line()) {
-      DIAG_FAILURE(LOG_ERROR, "Could not write CAN header");
+    Status written = write_line();
+    if (!written.ok()) {
+      DIAG_FAILURE(LOG_ERROR, written.error(), "Could not write CAN header");
       write_failed_ = true;
       return false;
     }
@@ -61,12 +62,13 @@ bool TrcWriter::frame(const CanRecord& record) {
   if (version_.skips_fd_frames && record.fd == 1) return true;
   line_.clear();
   version_.append_record(line_, next_number_++, (record.timestamp - start_time_) * 1000, record);
-  if (!write_line()) {
+  Status written = write_line();
+  if (!written.ok()) {
     if (version_.write_error != nullptr) {
-      DIAG_FAILURE(LOG_ERROR, "%s", version_.write_error);
+      DIAG_FAILURE(LOG_ERROR, written.error(), "%s", version_.write_error);
     } else {
       // A version without a message of its own still tells why (a full disk, say).
-      log_reason(LOG_ERROR, errno);
+      log_reason(LOG_ERROR, written.error());
     }
     write_failed_ = true;
     return false;

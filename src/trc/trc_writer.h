@@ -23,7 +23,7 @@ class TrcWriter final : public TraceSink {
   friend std::unique_ptr<TrcWriter> trc_writer_create(int32_t version);
 
   explicit TrcWriter(const TrcVersion& version);
-  bool write_line();
+  Status write_line();
 
   const TrcVersion& version_;
   ByteStream* out_ = nullptr;  // borrowed: the current output, between new_file and end_file

@@ -54,83 +54,108 @@ void platform_write_stderr(const char* bytes, size_t count) {
   (void)written;
 }
 
-FILE* platform_file_open(const char* name, const char* mode) { return std::fopen(name, mode); }
-
-int platform_file_seek(FILE* file, int64_t offset, int origin) {
-  return fseeko(file, static_cast<off_t>(offset), origin);
+Result<FILE*> platform_file_open(const char* name, const char* mode) {
+  FILE* file = std::fopen(name, mode);
+  if (file == nullptr) return Status::failure(errno);
+  return file;
 }
 
-int64_t platform_file_tell(FILE* file) { return static_cast<int64_t>(ftello(file)); }
+Status platform_file_seek(FILE* file, int64_t offset, int origin) {
+  if (fseeko(file, static_cast<off_t>(offset), origin) != 0) return Status::failure(errno);
+  return Status();
+}
+
+Result<int64_t> platform_file_tell(FILE* file) {
+  off_t position = ftello(file);
+  if (position < 0) return Status::failure(errno);
+  return static_cast<int64_t>(position);
+}
 
 namespace {
 
-FileIdentity identity_of(const struct stat& info) {
-  FileIdentity identity;
+int64_t modified_ns_of(const struct stat& info) {
+  return static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+PathKind kind_of(mode_t mode) {
+  if (S_ISREG(mode)) return PATH_FILE;
+  if (S_ISDIR(mode)) return PATH_DIRECTORY;
+  return PATH_OTHER;
+}
+
+// The entry as lstat or fstat saw it: a link is a link, never the file it leads to.
+PathStatus identity_of(const struct stat& info) {
+  PathStatus identity;
+  identity.kind = kind_of(info.st_mode);
+  identity.is_link = S_ISLNK(info.st_mode);
   identity.device = static_cast<uint64_t>(info.st_dev);
   identity.inode = static_cast<uint64_t>(info.st_ino);
   identity.size = static_cast<int64_t>(info.st_size);
-  identity.modified_ns =
-      static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  identity.modified_ns = modified_ns_of(info);
   identity.permissions = static_cast<uint32_t>(info.st_mode & 0777);
-  identity.regular = S_ISREG(info.st_mode);
   return identity;
 }
 
 }  // namespace
 
-int platform_stat(const char* path, PlatformFileStatus* status) {
+namespace {
+
+// A missing component on the way is a missing path, as other systems say.
+Status missing_or(int error) { return Status::failure(error == ENOTDIR ? ENOENT : error); }
+
+}  // namespace
+
+Result<PathStatus> platform_stat(const char* path) {
   // The entry itself first: most are no link, and one query then answers all. A trailing "/"
   // would make the kernel follow a link, so the name is looked at without it.
   std::string entry(path);
   while (entry.size() > 1 && entry.back() == '/') entry.pop_back();
   struct stat info {};
-  if (lstat(entry.c_str(), &info) != 0) return errno == ENOTDIR ? ENOENT : errno;
-  status->is_link = S_ISLNK(info.st_mode);
+  if (lstat(entry.c_str(), &info) != 0) return missing_or(errno);
+  PathStatus status;
+  status.is_link = S_ISLNK(info.st_mode);
   // What a link leads to, and what a name with a trailing "/" names, come from the full query;
   // "file.txt/x" does not exist either, as other systems say.
-  if (status->is_link || entry.size() != std::strlen(path)) {
-    if (stat(path, &info) != 0) return errno == ENOTDIR ? ENOENT : errno;
+  if (status.is_link || entry.size() != std::strlen(path)) {
+    if (stat(path, &info) != 0) return missing_or(errno);
   }
-  if (S_ISREG(info.st_mode)) {
-    status->kind = PlatformFileKind::regular;
-  } else if (S_ISDIR(info.st_mode)) {
-    status->kind = PlatformFileKind::directory;
-  } else {
-    status->kind = PlatformFileKind::other;
-  }
-  status->size = static_cast<int64_t>(info.st_size);
-  status->device = static_cast<uint64_t>(info.st_dev);
-  status->inode = static_cast<uint64_t>(info.st_ino);
-  status->permissions = static_cast<uint32_t>(info.st_mode & 0777);
-  return 0;
+  status.kind = kind_of(info.st_mode);
+  if (status.kind == PATH_FILE) status.size = static_cast<int64_t>(info.st_size);
+  status.device = static_cast<uint64_t>(info.st_dev);
+  status.inode = static_cast<uint64_t>(info.st_ino);
+  status.modified_ns = modified_ns_of(info);
+  status.permissions = static_cast<uint32_t>(info.st_mode & 0777);
+  return status;
 }
 
-bool platform_file_identity(FILE* file, FileIdentity* identity) {
+Result<PathStatus> platform_file_identity(FILE* file) {
   struct stat info {};
-  if (fstat(fileno(file), &info) != 0) return false;
-  *identity = identity_of(info);
-  return true;
+  if (fstat(fileno(file), &info) != 0) return Status::failure(errno);
+  return identity_of(info);
 }
 
-int platform_path_identity(const char* path, FileIdentity* identity) {
+Result<PathStatus> platform_path_identity(const char* path) {
   struct stat info {};
-  if (lstat(path, &info) != 0) return errno == ENOTDIR ? ENOENT : errno;
-  *identity = identity_of(info);
-  return 0;
+  if (lstat(path, &info) != 0) return missing_or(errno);
+  return identity_of(info);
 }
 
-bool platform_list_directory(const char* path, void (*on_name)(void* context, const char* name),
-                             void* context) {
+Status platform_list_directory(const char* path, void (*on_name)(void* context, const char* name),
+                               void* context) {
   DIR* dir = opendir(path);
-  if (dir == nullptr) return false;
+  if (dir == nullptr) return Status::failure(errno);
   while (dirent* entry = readdir(dir)) on_name(context, entry->d_name);
   closedir(dir);
-  return true;
+  return Status();
 }
 
-bool platform_make_directory(const char* path) { return mkdir(path, 0777) == 0; }
+Status platform_make_directory(const char* path) {
+  return mkdir(path, 0777) == 0 ? Status() : Status::failure(errno);
+}
 
-bool platform_remove(const char* path) { return std::remove(path) == 0; }
+Status platform_remove(const char* path) {
+  return std::remove(path) == 0 ? Status() : Status::failure(errno);
+}
 
 namespace {
 
@@ -153,48 +178,46 @@ int process_umask() {
 
 }  // namespace
 
-FILE* platform_file_create_new(const char* name, uint32_t permissions, int* error) {
+Result<FILE*> platform_file_create_new(const char* name, uint32_t permissions) {
   // Most inputs have the bits a new file gets anyway: one call makes the file. "x" fails on
   // anything at the name, a link included, which it never follows.
   int mask = process_umask();
   if (permissions == 0 || (mask >= 0 && (permissions & 0777) == (0666 & ~static_cast<unsigned>(mask)))) {
     FILE* file = std::fopen(name, "wbxe");
-    if (file == nullptr) *error = errno;
+    if (file == nullptr) return Status::failure(errno);
     return file;
   }
   int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    *error = errno;
-    return nullptr;
-  }
+  if (fd < 0) return Status::failure(errno);
   // The exact bits, whatever the umask, as gzip gives its output; a file system without
   // permissions (FAT) refuses, and its files are as readable as the input anyway.
   if (permissions != 0) (void)fchmod(fd, static_cast<mode_t>(permissions & 0777));
   FILE* file = fdopen(fd, "wb");
   if (file == nullptr) {
-    *error = errno;
+    int error = errno;
     close(fd);
+    return Status::failure(error);
   }
   return file;
 }
 
-int platform_rename(const char* from, const char* to, bool replace) {
-  if (replace) return rename(from, to) == 0 ? 0 : errno;
-  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
+Status platform_rename(const char* from, const char* to, bool replace) {
+  if (replace) return rename(from, to) == 0 ? Status() : Status::failure(errno);
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return Status();
+  if (errno != EINVAL && errno != ENOSYS) return Status::failure(errno);
   // A file system without the flag: a hard link cannot replace anything either.
   if (link(from, to) == 0) {
     unlink(from);
-    return 0;
+    return Status();
   }
-  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return Status::failure(errno);
   // Neither (FAT): look, then rename. Another process could slip in between.
   struct stat info {};
-  if (lstat(to, &info) == 0) return EEXIST;
-  return rename(from, to) == 0 ? 0 : errno;
+  if (lstat(to, &info) == 0) return Status::failure(EEXIST);
+  return rename(from, to) == 0 ? Status() : Status::failure(errno);
 }
 
-bool platform_sync(const char* const* paths, size_t count) {
+Status platform_sync(const char* const* paths, size_t count) {
   // One syncfs per file system flushes every file on it and its folder entries, which is far
   // cheaper than a flush per file for many small traces. Files come folder by folder, and a
   // folder's file system is asked for once.
@@ -207,18 +230,18 @@ bool platform_sync(const char* const* paths, size_t count) {
     if (i > 0 && folder == last_folder) continue;
     last_folder = folder;
     struct stat info{};
-    if (stat(folder.c_str(), &info) != 0) return false;
+    if (stat(folder.c_str(), &info) != 0) return Status::failure(errno);
     bool seen = false;
     for (dev_t device : synced) seen = seen || device == info.st_dev;
     if (seen) continue;
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = syncfs(fd) == 0;
+    if (fd < 0) return Status::failure(errno);
+    int error = syncfs(fd) == 0 ? 0 : errno;
     close(fd);
-    if (!ok) return false;
+    if (error != 0) return Status::failure(error);
     synced.push_back(info.st_dev);
   }
-  return true;
+  return Status();
 }
 
 bool platform_current_directory(char* buffer, size_t size) {

@@ -37,21 +37,28 @@ void platform_write_stderr(const char* bytes, size_t count) {
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes, static_cast<DWORD>(count), &written, nullptr);
 }
 
-FILE* platform_file_open(const char* name, const char* mode) {
-  return _fsopen(name, mode, _SH_DENYNO);
+Result<FILE*> platform_file_open(const char* name, const char* mode) {
+  FILE* file = _fsopen(name, mode, _SH_DENYNO);
+  if (file == nullptr) return Status::failure(errno);
+  return file;
 }
 
-int platform_file_seek(FILE* file, int64_t offset, int origin) {
-  return _fseeki64(file, offset, origin);
+Status platform_file_seek(FILE* file, int64_t offset, int origin) {
+  if (_fseeki64(file, offset, origin) != 0) return Status::failure(errno);
+  return Status();
 }
 
-int64_t platform_file_tell(FILE* file) { return _ftelli64(file); }
+Result<int64_t> platform_file_tell(FILE* file) {
+  int64_t position = _ftelli64(file);
+  if (position < 0) return Status::failure(errno);
+  return position;
+}
 
-int platform_stat(const char* path, PlatformFileStatus* status) {
+Result<PathStatus> platform_stat(const char* path) {
   // _stat64 refuses a folder written with a trailing "/", except a drive's root ("C:/").
   std::string name(path);
   // Without the long-path opt-in, Windows names at most MAX_PATH - 1 characters.
-  if (name.size() >= MAX_PATH) return ENAMETOOLONG;
+  if (name.size() >= MAX_PATH) return Status::failure(ENAMETOOLONG);
   size_t n = name.size();
   bool folder_only = false;
   if (n > 1 && (name[n - 1] == '/' || name[n - 1] == '\\') && !(n == 3 && name[1] == ':')) {
@@ -59,26 +66,25 @@ int platform_stat(const char* path, PlatformFileStatus* status) {
     folder_only = true;
   }
   struct _stat64 info{};
-  if (_stat64(name.c_str(), &info) != 0) return errno;
+  if (_stat64(name.c_str(), &info) != 0) return Status::failure(errno);
+  PathStatus status;
   DWORD attributes = GetFileAttributesA(name.c_str());
-  status->is_link =
+  status.is_link =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   // A trailing "/" names a folder: "file.txt/" does not exist, as on other systems.
-  if (folder_only && (info.st_mode & _S_IFMT) != _S_IFDIR) return ENOENT;
+  if (folder_only && (info.st_mode & _S_IFMT) != _S_IFDIR) return Status::failure(ENOENT);
   if ((info.st_mode & _S_IFMT) == _S_IFREG) {
-    status->kind = PlatformFileKind::regular;
+    status.kind = PATH_FILE;
+    status.size = static_cast<int64_t>(info.st_size);
   } else if ((info.st_mode & _S_IFMT) == _S_IFDIR) {
-    status->kind = PlatformFileKind::directory;
+    status.kind = PATH_DIRECTORY;
   } else {
-    status->kind = PlatformFileKind::other;
+    status.kind = PATH_OTHER;
   }
-  status->size = static_cast<int64_t>(info.st_size);
+  status.modified_ns = static_cast<int64_t>(info.st_mtime) * 1000000000;
   // The C runtime gives no file identity (st_ino is always 0): the walk's link-loop guard
   // treats zeros as unknown.
-  status->device = 0;
-  status->inode = 0;
-  status->permissions = 0;
-  return 0;
+  return status;
 }
 
 namespace {
@@ -89,21 +95,27 @@ int64_t nanoseconds_since_1970(FILETIME time) {
   return (ticks - 116444736000000000LL) * 100;
 }
 
-bool identity_of_handle(HANDLE handle, FileIdentity* identity) {
+// The entry the handle was opened on: a reparse point opened as such is a link.
+bool identity_of_handle(HANDLE handle, PathStatus* identity) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) return false;
-  *identity = FileIdentity{};
+  *identity = PathStatus{};
   identity->device = info.dwVolumeSerialNumber;
   identity->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   identity->size =
       static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
   identity->modified_ns = nanoseconds_since_1970(info.ftLastWriteTime);
-  identity->regular =
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  identity->is_link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (identity->is_link) {
+    identity->kind = PATH_OTHER;
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    identity->kind = PATH_DIRECTORY;
+  } else {
+    identity->kind = PATH_FILE;
+  }
   return true;
 }
 
-// Also left in errno, where the failure's reason is looked for as after a C library call.
 int errno_of_error(DWORD system_error) {
   int error;
   switch (system_error) {
@@ -126,59 +138,67 @@ int errno_of_error(DWORD system_error) {
     default:
       error = EIO;
   }
-  errno = error;
   return error;
 }
 
-int errno_of_last_error() { return errno_of_error(GetLastError()); }
+Status last_error() { return Status::failure(errno_of_error(GetLastError())); }
 
 }  // namespace
 
-bool platform_file_identity(FILE* file, FileIdentity* identity) {
+Result<PathStatus> platform_file_identity(FILE* file) {
   auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  return handle != INVALID_HANDLE_VALUE && identity_of_handle(handle, identity);
+  if (handle == INVALID_HANDLE_VALUE) return Status::failure(EBADF);
+  PathStatus identity;
+  if (!identity_of_handle(handle, &identity)) return last_error();
+  return identity;
 }
 
-int platform_path_identity(const char* path, FileIdentity* identity) {
+Result<PathStatus> platform_path_identity(const char* path) {
   // No access asked: only the entry's information, of the link itself where there is one.
   HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return errno_of_last_error();
-  bool ok = identity_of_handle(handle, identity);
-  int error = ok ? 0 : errno_of_last_error();
+  if (handle == INVALID_HANDLE_VALUE) return last_error();
+  PathStatus identity;
+  Status status = identity_of_handle(handle, &identity) ? Status() : last_error();
   CloseHandle(handle);
-  return error;
+  if (!status.ok()) return status;
+  return identity;
 }
 
-bool platform_list_directory(const char* path, void (*on_name)(void* context, const char* name),
-                             void* context) {
+Status platform_list_directory(const char* path, void (*on_name)(void* context, const char* name),
+                               void* context) {
   std::string pattern(path);
   if (!pattern.empty() && pattern.back() != '/' && pattern.back() != '\\') pattern += '/';
   pattern += '*';
   struct __finddata64_t entry{};
   intptr_t handle = _findfirst64(pattern.c_str(), &entry);
-  if (handle == -1) return false;
+  if (handle == -1) return Status::failure(errno);
   do {
     on_name(context, entry.name);
   } while (_findnext64(handle, &entry) == 0);
   _findclose(handle);
-  return true;
+  return Status();
 }
 
-bool platform_make_directory(const char* path) { return _mkdir(path) == 0; }
+Status platform_make_directory(const char* path) {
+  return _mkdir(path) == 0 ? Status() : Status::failure(errno);
+}
 
-bool platform_remove(const char* path) { return std::remove(path) == 0; }
+Status platform_remove(const char* path) {
+  return std::remove(path) == 0 ? Status() : Status::failure(errno);
+}
 
-FILE* platform_file_create_new(const char* name, uint32_t /*permissions*/, int* error) {
+Result<FILE*> platform_file_create_new(const char* name, uint32_t /*permissions*/) {
   int fd = -1;
-  *error = _sopen_s(&fd, name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYNO,
-                    _S_IREAD | _S_IWRITE);
-  if (*error != 0) return nullptr;
+  int error = _sopen_s(&fd, name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYNO,
+                       _S_IREAD | _S_IWRITE);
+  if (error != 0) return Status::failure(error);
   FILE* file = _fdopen(fd, "wb");
   if (file == nullptr) {
-    *error = errno;
+    error = errno;
     _close(fd);
+    return Status::failure(error);
   }
   return file;
 }
@@ -194,7 +214,7 @@ bool rename_may_pass_later(DWORD error) {
 
 }  // namespace
 
-int platform_rename(const char* from, const char* to, bool replace) {
+Status platform_rename(const char* from, const char* to, bool replace) {
   DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
   // A refusal that lasts about 2 s is taken as real. The pauses grow by a random part so that
   // two processes that collided once do not keep retrying in step.
@@ -206,10 +226,10 @@ int platform_rename(const char* from, const char* to, bool replace) {
   uint64_t random = static_cast<uint64_t>(counter.QuadPart) ^
                     (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^ GetCurrentThreadId();
   for (;;) {
-    if (MoveFileExA(from, to, flags)) return 0;
+    if (MoveFileExA(from, to, flags)) return Status();
     DWORD error = GetLastError();
     if (!rename_may_pass_later(error) || GetTickCount64() - start + pause_ms >= GIVE_UP_MS) {
-      return errno_of_error(error);
+      return Status::failure(errno_of_error(error));
     }
     Sleep(pause_ms);
     random ^= random << 13;  // xorshift64
@@ -219,21 +239,17 @@ int platform_rename(const char* from, const char* to, bool replace) {
   }
 }
 
-bool platform_sync(const char* const* paths, size_t count) {
+Status platform_sync(const char* const* paths, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     HANDLE handle =
         CreateFileA(paths[i], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      errno_of_last_error();
-      return false;
-    }
-    bool ok = FlushFileBuffers(handle) != 0;
-    if (!ok) errno_of_last_error();
+    if (handle == INVALID_HANDLE_VALUE) return last_error();
+    Status flushed = FlushFileBuffers(handle) != 0 ? Status() : last_error();
     CloseHandle(handle);
-    if (!ok) return false;
+    if (!flushed.ok()) return flushed;
   }
-  return true;
+  return Status();
 }
 
 bool platform_current_directory(char* buffer, size_t size) {
