@@ -27,7 +27,8 @@ class [[nodiscard]] Status {
   int code_ = 0;  // 0 success, -1 a failure without reason, -2 absent, else the error number
 };
 
-/// A value, or the failure that kept it from being made.
+/// A value, or the failure that kept it from being made; a failure's value is a default one,
+/// so that callers who need no reason may read it as "nothing".
 template <typename T>
 class [[nodiscard]] Result {
  public:
