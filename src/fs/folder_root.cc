@@ -131,12 +131,32 @@ Result<PathStatus> stat_path(StrView path) {
   return status;
 }
 
+namespace {
+
+// Why a folder that is not there cannot be had: a file on the way to it is the system's "Not a
+// directory", anything else that it does not exist.
+int missing_folder_reason(StrView folder) {
+  StrView path = folder;
+  for (;;) {
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    size_t slash = path.rfind('/');
+    if (slash == StrView::npos || slash == 0) return ENOENT;
+    path = path.substr(0, slash);
+    Result<PathStatus> above = stat_path(path);
+    if (!above.ok()) return ENOENT;
+    if (above.value().kind == PATH_DIRECTORY) return ENOENT;
+    if (above.value().kind != PATH_MISSING) return ENOTDIR;
+  }
+}
+
+}  // namespace
+
 Result<std::unique_ptr<FolderRoot>> folder_root_create(StrView folder) {
   std::unique_ptr<FolderRoot> root(new (std::nothrow) PlatformFolderRoot(folder));
   if (!root || root->root().view() != folder) return Status::failure(ENOMEM);
   Result<PathStatus> status = stat_path(root->root().view());
   if (!status.ok()) return status.status();
-  if (status.value().kind == PATH_MISSING) return Status::failure(ENOENT);
+  if (status.value().kind == PATH_MISSING) return Status::failure(missing_folder_reason(folder));
   if (status.value().kind != PATH_DIRECTORY) return Status::failure();
   return root;
 }

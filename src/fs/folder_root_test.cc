@@ -240,6 +240,8 @@ TEST_F(PlatformFolderRootTest, FailuresSayWhy) {
   EXPECT_EQ(folder_root_identify(root.get(), "missing").error(), ENOENT);
   EXPECT_EQ(folder_root_ensure_directory(root.get(), "a").error(), ENOTDIR);
   EXPECT_EQ(folder_root_create(dir.at("missing")).error(), ENOENT);
+  EXPECT_EQ(folder_root_create(dir.at("missing/below")).error(), ENOENT);
+  EXPECT_EQ(folder_root_create(dir.at("a/x/y")).error(), ENOTDIR);  // a file on the way
   EXPECT_TRUE(folder_root_rename(root.get(), "a", "b", true).ok());
   EXPECT_EQ(std::filesystem::file_size(dir.at("b")), 1u);
   EXPECT_FALSE(std::filesystem::exists(dir.at("a")));
