@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(set.inputs[i].view() == whole.substr(root.size()));
     }
   } else {
-    FUZZ_CHECK(status == 132);
+    FUZZ_CHECK(status == EXIT_NO_COMMON_ROOT);
     FUZZ_CHECK(set.common_root.empty());
   }
   return 0;
