@@ -58,11 +58,11 @@ struct FileTask {
   void move_to(FileState next);
   /// Its frames were to go to a trace: the conversion began, whatever came of it.
   bool was_accepted() const { return state >= FileState::accepted; }
-  /// Its result counts as a failure of the run: EXIT_FILE_FAILED.
   /// Its output holds frames and was published, or staged for -d's commit.
   bool output_kept() const {
     return output_state == OutputState::named || output_state == OutputState::staged;
   }
+  /// Its result counts as a failure of the run: EXIT_FILE_FAILED.
   bool has_failed() const {
     return state == FileState::unreadable || state == FileState::rejected ||
            state == FileState::failed || state == FileState::interrupted;
@@ -83,7 +83,7 @@ struct FileTask {
   bool durable = false;
 
   FileState state = FileState::found;
-  TraceSink* sink = nullptr;  // borrowed from the job's pool once the file is accepted
+  TraceSink* sink = nullptr;  // borrowed from the run's pool in the file's turn to be decided
   LogCapture log;
   PathStatus opened;  // the input as it was opened
   std::unique_ptr<ByteStream> stream;

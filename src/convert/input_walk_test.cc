@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/conversion_job.h"
+#include "convert/input_walk.h"
 #include "testing/job_runs.h"
 #include "testing/memory_folder_root.h"
 #include "testing/recording_sink.h"
@@ -93,6 +94,44 @@ TEST_F(InputWalk, TopLevelStatusThatCannotBeReadStopsTheRun) {
   EXPECT_EQ(run({"a.txt", "b.txt"}), 129);
   EXPECT_EQ(log, std::vector<std::string>{"F Could not query a.txt for information"});
   EXPECT_TRUE(sink.calls.empty());
+}
+
+// The walk alone: what it tells a visitor, and where outputs go.
+class RecordingVisitor final : public WalkVisitor {
+ public:
+  bool stop_requested() override { return stop_after > 0 && files.size() >= stop_after; }
+  void on_file(const WalkedFile& file) override {
+    files.push_back(std::string(file.input) + " -> " + std::string(file.output));
+  }
+  std::vector<std::string> files;
+  size_t stop_after = 0;
+};
+
+TEST(WalkOnly, TellsEachLogWithItsOutputAndStopsWhenAsked) {
+  MemoryFolderRoot in("/data/");
+  in.add_file("logs/b.txt", "");
+  in.add_file("logs/a.txt", "");
+  in.add_file("logs/c.log", "");
+  in.add_file("logs/s/d.TXT", "");
+  RecordingVisitor visitor;
+  EXPECT_EQ(walk_input(&in, "logs", "logs_out", visitor), EXIT_OK);
+  EXPECT_EQ(visitor.files, (std::vector<std::string>{"logs/a.txt -> logs_out/a",
+                                                     "logs/b.txt -> logs_out/b",
+                                                     "logs/s/d.TXT -> logs_out/s/d"}));
+  RecordingVisitor stopping;
+  stopping.stop_after = 1;
+  EXPECT_EQ(walk_input(&in, "logs", "logs_out", stopping), EXIT_OK);
+  EXPECT_EQ(stopping.files, std::vector<std::string>{"logs/a.txt -> logs_out/a"});
+}
+
+TEST(WalkOnly, FolderOutputsGoBesideTheFirstComponent) {
+  MemoryFolderRoot in("/data/");
+  in.add_file("logs/day1/a.txt", "");
+  in.add_file("b.txt", "");
+  EXPECT_EQ(output_of_input(&in, "logs", false)->view(), "logs_out");
+  EXPECT_EQ(output_of_input(&in, "logs/day1", false)->view(), "logs_out/day1");
+  EXPECT_EQ(output_of_input(&in, "b.txt", false)->view(), "b.txt");
+  EXPECT_EQ(output_of_input(&in, "logs", true)->view(), "logs");
 }
 
 }  // namespace
