@@ -24,6 +24,7 @@ struct FrameBytes {
   void append(const void* source, size_t n) {
     size_t room = CAPACITY - count;
     size_t taken = n < room ? n : room;
+    if (taken == 0) return;  // the source may then be null
     std::memcpy(bytes + count, source, taken);
     count = static_cast<uint8_t>(count + taken);
   }
