@@ -75,7 +75,7 @@ void tell_progress(RunProgress& progress, FileTask& task, int64_t frames, int64_
 // How the frames of a file stopped going to its sink.
 enum class FeedEnd {
   all_fed,      // the input ended
-  refused,      // the sink refused a frame: it said why
+  refused,      // the output could not be made, or refused a frame: that was said
   unreadable,   // the input could not be read to its end
   interrupted,  // the run is to stop
 };
