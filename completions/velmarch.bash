@@ -42,7 +42,8 @@ _velmarch() {
     # A long option that takes a value is offered with "=", a flag without: -i, --input-files
     # is a flag (accepted and ignored), and "--input-files=x" is an error.
     COMPREPLY=($(compgen -W "--help -v --version --verbosity= --non-interactive -d
-      --delete-converted -X --no-append-root -b --buffer= -j --jobs= -f --trace-format= -O
+      --delete-converted -X --no-append-root -b --buffer= -j --jobs= -m --merge-splits -f
+      --trace-format= -O
       --output-directory= -i --input-files" -- "$cur"))
     [[ ${COMPREPLY[0]-} == *= ]] && compopt -o nospace 2>/dev/null || true
     return

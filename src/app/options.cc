@@ -31,6 +31,7 @@ struct OptionRows {
   struct arg_lit* no_append_root;
   struct arg_int* buffer;
   struct arg_int* jobs;
+  struct arg_lit* merge_splits;
   PathListArg* output_directory;
   struct arg_lit* input_files;
   PathListArg* inputs;
@@ -201,6 +202,7 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
   flags.delete_converted = rows.delete_converted->count == 1;
   flags.no_append_root = rows.no_append_root->count == 1;
   flags.non_interactive = rows.non_interactive->count == 1;
+  flags.merge_splits = rows.merge_splits->count == 1;
   flags.buffer_size = rows.buffer->count == 1 ? static_cast<int64_t>(rows.buffer->ival[0]) : -1;
   if (rows.jobs->count == 1 && rows.jobs->ival[0] <= 0) {
     DIAG(LOG_FATAL, "Invalid value %d for --jobs: expected 1 or more", rows.jobs->ival[0]);
@@ -258,6 +260,8 @@ bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, ExitStat
                          "buffer size in bytes. 0 disables and -1 takes entire file");
   rows.jobs = arg_int0("j", "jobs", "<n>",
                        "number of files converted at once, defaults to the number of processors");
+  rows.merge_splits = arg_lit0("m", "merge-splits",
+                               "joins the split files of a recording into one trace");
   rows.output_directory =
       path_list_arg("O", "output-directory", "<file>", 0, 1, "where to place the converted files",
                     check_path_option, report_path_error, &settings.output_directories);
@@ -272,7 +276,8 @@ bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, ExitStat
   OptionTable table;
   table.reserve(16);
   table = {rows.help,           rows.version,        rows.verbosity, rows.non_interactive,
-           rows.delete_converted, rows.no_append_root, rows.buffer,    rows.jobs};
+           rows.delete_converted, rows.no_append_root, rows.buffer,    rows.jobs,
+           rows.merge_splits};
   void* const later_rows[] = {rows.output_directory, rows.input_files, rows.inputs, rows.end};
   bool result = false;
   if (settings.hooks != nullptr && !settings.hooks->add_options(settings, table)) {

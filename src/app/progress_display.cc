@@ -50,6 +50,7 @@ ProgressSnapshot progress_snapshot(const RunProgress& progress) {
   now.skipped = progress.files_skipped.load(std::memory_order_relaxed);
   now.failed = progress.files_failed.load(std::memory_order_relaxed);
   now.frames = progress.frames.load(std::memory_order_relaxed);
+  now.traces = progress.counts_traces ? progress.traces.load(std::memory_order_relaxed) : -1;
   now.bytes_read = progress.bytes_read.load(std::memory_order_relaxed);
   return now;
 }
@@ -77,7 +78,8 @@ std::string progress_status_text(const ProgressSnapshot& now, double elapsed_sec
 }
 
 std::string progress_summary_text(const ProgressSnapshot& now, double elapsed_seconds) {
-  std::string text = count_of(now.converted, "file", "files") + " converted, " +
+  std::string into = now.traces < 0 ? "" : " into " + count_of(now.traces, "trace", "traces");
+  std::string text = count_of(now.converted, "file", "files") + " converted" + into + ", " +
                      grouped(now.skipped) + " skipped, " + grouped(now.failed) + " failed; " +
                      count_of(now.frames, "frame", "frames") + "; ";
   if (elapsed_seconds < 60) {

@@ -37,6 +37,7 @@ int tool_main(int argc, char** argv) {
   // Scripts and pipes see only the log lines.
   std::unique_ptr<ProgressDisplay> display;
   if (!settings->flags.non_interactive && platform_stderr_is_terminal()) {
+    progress.counts_traces = settings->flags.merge_splits;
     job->show_progress(&progress);
     display = std::make_unique<ProgressDisplay>(progress);
   }

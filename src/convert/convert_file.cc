@@ -5,6 +5,7 @@
 #include "base/exit_status.h"
 #include "convert/conversion_job.h"
 #include "convert/record_prefetch.h"
+#include "convert/split_chain.h"
 #include "convert/trace_output.h"
 #include "diag/log.h"
 #include "fs/path_value.h"
@@ -122,21 +123,54 @@ FeedEnd feed_frames(ConversionJob& job, FileTask& task) {
   return FeedEnd::all_fed;
 }
 
-// Makes the output and feeds it the frames; says why when the output could not be made.
-FeedEnd convert_frames(ConversionJob& job, FileTask& task) {
+// Makes the output of a file, or of the trace it starts; says why when it could not.
+bool open_output(ConversionJob& job, FileTask& task, FileTask& output) {
   if (task.output_folder_error != 0) {
     // The sink would only fail to create its file, for a reason that hides this one.
     StrView folder = path_directory_part(task.info.output_path.view());
     if (!folder.empty() && folder.back() == '/') folder.remove_suffix(1);
     DIAG(LOG_ERROR, "Could not create output folder %.*s", STR_VIEW_ARG(folder));
     log_reason(LOG_ERROR, task.output_folder_error);
-    return FeedEnd::refused;
+    return false;
   }
-  if (!output_open(job, task)) {
+  if (!output_open(job, output)) {
     DIAG(LOG_ERROR, "Error on new file");
-    return FeedEnd::refused;
+    return false;
   }
-  return feed_frames(job, task);
+  return true;
+}
+
+// A file of its own trace: makes the output, feeds it the frames and ends it.
+FeedEnd convert_alone(ConversionJob& job, FileTask& task) {
+  ++job.converting();
+  FeedEnd end = open_output(job, task, task) ? feed_frames(job, task) : FeedEnd::refused;
+  --job.converting();
+  task.output_ended = output_end(task, end == FeedEnd::all_fed || end == FeedEnd::refused);
+  return end;
+}
+
+// A split of a recording: once the splits before it were fed, appends its frames to their
+// trace, or starts one. A split not fed whole ends its trace, which is never published.
+FeedEnd convert_split(ConversionJob& job, FileTask& task) {
+  SplitChain& chain = *task.chain;
+  task.trace = chain.wait_for_turn(task.place_in_chain);
+  ++job.converting();
+  FeedEnd end = FeedEnd::all_fed;
+  if (!task.trace) {
+    task.trace = chain.start_trace(task);
+    if (!open_output(job, task, task.trace->output)) end = FeedEnd::refused;
+  } else {
+    // Frames that run back across the boundary are dropped as within one file.
+    task.reader->last_time = chain.last_time();
+  }
+  if (end == FeedEnd::all_fed) end = feed_frames(job, task);
+  --job.converting();
+  if (end != FeedEnd::all_fed) {
+    task.trace->broken = true;
+    output_end(task.trace->output, false);
+  }
+  chain.fed(task.place_in_chain, task.reader->last_time);
+  return end;
 }
 
 // Counts the file as done for the run's progress, with the bytes of it not yet told, and says
@@ -160,6 +194,7 @@ void count_finished(const ConversionJob& job, const FileTask& task, ExitStatus r
                                 : task.was_accepted() ? progress->files_converted
                                                       : progress->files_skipped;
   count.fetch_add(1, std::memory_order_relaxed);
+  if (task.output_kept()) progress->traces.fetch_add(1, std::memory_order_relaxed);
   if (task.opened.size > task.bytes_told) {
     progress->bytes_read.fetch_add(task.opened.size - task.bytes_told, std::memory_order_relaxed);
   }
@@ -168,7 +203,10 @@ void count_finished(const ConversionJob& job, const FileTask& task, ExitStatus r
 // With -d: a converted file's staged trace now waits for the commit, whatever becomes of the
 // file; the debug line says why an input stays.
 void queue_for_deletion(ConversionJob& job, FileTask& task, ExitStatus result) {
-  if (task.was_accepted()) job.durable_commit().queue(task, result.ok());
+  // A split waits with its trace, which is queued once the recording ends.
+  if (task.was_accepted() && !task.chain) {
+    job.durable_commit().queue(task, {pending_input_of(task, !result.ok())});
+  }
   const char* kept = nullptr;
   if (task.state == FileState::interrupted) {
     kept = "the run was interrupted";
@@ -259,11 +297,7 @@ void file_decide(ConversionJob& job, FileTask& task) {
 
 void file_convert(ConversionJob& job, FileTask& task) {
   if (task.state != FileState::accepted) return;
-  ++job.converting();
-  FeedEnd end = convert_frames(job, task);
-  --job.converting();
-  bool input_whole = end == FeedEnd::all_fed || end == FeedEnd::refused;
-  task.output_ended = output_end(task, input_whole);
+  FeedEnd end = task.chain ? convert_split(job, task) : convert_alone(job, task);
   task.move_to(end == FeedEnd::all_fed      ? FileState::converted
                : end == FeedEnd::interrupted ? FileState::interrupted
                                              : FileState::failed);
@@ -281,6 +315,7 @@ ExitStatus file_finish(ConversionJob& job, FileTask& task) {
   // Its turn: everything before it has been said, so what it kept and what it says now goes out.
   LogCaptureScope direct(nullptr);
   StrView input_path = task.info.input_path.view();
+  bool appended = task.trace && task.state == FileState::converted;
   bool interrupted = task.state == FileState::interrupted;
   if (interrupted) job.stop();
   // A file after the one the run stopped in, or never begun, leaves nothing behind.
@@ -315,6 +350,14 @@ ExitStatus file_finish(ConversionJob& job, FileTask& task) {
     job.tell_stop(input_path);
   }
   ExitStatus result = task.has_failed() ? EXIT_FILE_FAILED : EXIT_OK;
+  // Its frames are in its recording's trace, which takes its input along.
+  if (appended) {
+    task.trace->inputs.push_back(pending_input_of(task, !result.ok()));
+    if (task.trace->inputs.size() > 1) {
+      DIAG(LOG_DEBUG, "Appended %s to %s", task.info.input_path.c_str(),
+           task.trace->output.output_file->final_path().c_str());
+    }
+  }
   if (task.durable) queue_for_deletion(job, task, result);
   count_finished(job, task, result);
   return result;

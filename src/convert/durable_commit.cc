@@ -12,30 +12,57 @@ namespace {
 
 // A file counted as converted whose trace could not be published in the end failed after all:
 // the summary counts only what is on disk.
-void count_unpublished(const ConversionJob& job, const PendingInput& input) {
+void count_unpublished(const ConversionJob& job, const PendingTrace& trace) {
   RunProgress* progress = job.setup().progress;
-  if (progress == nullptr || input.failed) return;
-  progress->files_converted.fetch_sub(1, std::memory_order_relaxed);
-  progress->files_failed.fetch_add(1, std::memory_order_relaxed);
+  if (progress == nullptr) return;
+  progress->traces.fetch_sub(1, std::memory_order_relaxed);
+  for (const PendingInput& input : trace.inputs) {
+    if (!input.failed) count_converted_as_failed(*progress);
+  }
 }
 
-void remove_trace(const PendingInput& input) {
-  Status removed = input.trace->remove();
+void remove_trace(const PendingTrace& pending) {
+  Status removed = pending.trace->remove();
   if (!removed.ok()) DIAG_FAILURE(LOG_ERROR, removed.error(), "Could not remove CAN file");
 }
 
 // The trace at the name, flushed by now, stands for the new one while it is still the file
 // whose bytes were compared.
-bool keep_identical(const ConversionJob& job, const PendingInput& input) {
-  const SmallString& final_path = input.trace->final_path();
+bool keep_identical(const ConversionJob& job, const PendingTrace& pending) {
+  const SmallString& final_path = pending.trace->final_path();
   Result<PathStatus> now = folder_root_identify(job.setup().output_root, final_path.view());
-  if (now.ok() && same_file_state(input.existing, now.value())) {
+  if (now.ok() && same_file_state(pending.existing, now.value())) {
     DIAG(LOG_DEBUG, "Kept the identical trace %s", final_path.c_str());
     return true;
   }
   DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
        final_path.c_str());
   return false;
+}
+
+// Removes an input whose trace is durable, when it is still the file that was read.
+ExitStatus remove_input(ConversionJob& job, const PendingInput& input) {
+  StrView path = input.input_path.view();
+  if (job.check_interruption()) {
+    DIAG(LOG_DEBUG, "Kept %.*s: the run was interrupted", STR_VIEW_ARG(path));
+    return EXIT_OK;
+  }
+  // A log still being uploaded, or replaced meanwhile, holds data its trace has not.
+  FolderRoot* input_root = job.setup().input_root;
+  Result<PathStatus> now = folder_root_identify(input_root, path);
+  if (!now.ok() || !same_file_state(input.identity, now.value())) {
+    DIAG(LOG_ERROR, "Input changed during conversion, not removed: %.*s", STR_VIEW_ARG(path));
+    log_conversion_failed(path);
+    return EXIT_FILE_FAILED;
+  }
+  Status removed = folder_root_remove(input_root, path);
+  if (!removed.ok()) {
+    DIAG_FAILURE(LOG_ERROR, removed.error(), "Could not remove input file after conversion: %.*s",
+                 STR_VIEW_ARG(path));
+  } else {
+    DIAG(LOG_DEBUG, "Removed %.*s: its trace is whole and on disk", STR_VIEW_ARG(path));
+  }
+  return EXIT_OK;
 }
 
 }  // namespace
@@ -46,9 +73,9 @@ std::vector<bool> DurableCommit::publish_traces(ConversionJob& job) {
   FolderRoot* output_root = job.setup().output_root;
   std::vector<bool> published(pending_.size(), false);
   std::vector<SmallString> flushed;
-  for (const PendingInput& input : pending_) {
-    flushed.push_back(input.identical ? input.trace->final_path()
-                                      : input.trace->temporary_path());
+  for (const PendingTrace& pending : pending_) {
+    flushed.push_back(pending.identical ? pending.trace->final_path()
+                                      : pending.trace->temporary_path());
   }
   // The data first, then the names: a power cut leaves either the old name or the whole trace.
   Status sync = folder_root_sync(output_root, flushed);
@@ -56,16 +83,16 @@ std::vector<bool> DurableCommit::publish_traces(ConversionJob& job) {
   int sync_error = sync.error();
   std::vector<SmallString> finals;
   for (size_t i = 0; i < pending_.size(); ++i) {
-    const PendingInput& input = pending_[i];
-    const SmallString& final_path = input.trace->final_path();
+    const PendingTrace& pending = pending_[i];
+    const SmallString& final_path = pending.trace->final_path();
     Status renamed = Status::failure();
     if (!synced) {
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk", final_path.c_str());
       log_reason(LOG_ERROR, sync_error);
-    } else if (input.identical) {
-      renamed = keep_identical(job, input) ? Status() : Status::failure(EEXIST);
+    } else if (pending.identical) {
+      renamed = keep_identical(job, pending) ? Status() : Status::failure(EEXIST);
     } else {
-      renamed = input.trace->publish(false);
+      renamed = pending.trace->publish(false);
       if (renamed.error() == EEXIST) {
         DIAG(LOG_ERROR, "Trace %s exists, not overwritten: remove it, or convert without -d",
              final_path.c_str());
@@ -74,8 +101,8 @@ std::vector<bool> DurableCommit::publish_traces(ConversionJob& job) {
                      final_path.c_str());
       }
     }
-    if (!renamed.ok() || input.identical) {
-      remove_trace(input);
+    if (!renamed.ok() || pending.identical) {
+      remove_trace(pending);
       if (!renamed.ok()) continue;
     }
     published[i] = true;
@@ -95,29 +122,33 @@ std::vector<bool> DurableCommit::publish_traces(ConversionJob& job) {
   return published;
 }
 
+PendingInput pending_input_of(const FileTask& task, bool failed) {
+  return PendingInput{task.info.input_path, task.opened, task.reached_through_link, failed};
+}
+
 bool DurableCommit::holds_trace_for(const SmallString& final_path) const {
-  for (const PendingInput& input : pending_) {
-    if (input.trace->final_path() == final_path) return true;
+  for (const PendingTrace& pending : pending_) {
+    if (pending.trace->final_path() == final_path) return true;
   }
   return false;
 }
 
-void DurableCommit::queue(FileTask& task, bool converted) {
-  StrView input_path = task.info.input_path.view();
-  bool trace_waiting = task.output_state == OutputState::staged;
-  if (converted && !trace_waiting) {
-    DIAG(LOG_WARN, "No frames converted from %.*s, input kept", STR_VIEW_ARG(input_path));
+void DurableCommit::queue(FileTask& output, std::vector<PendingInput> inputs) {
+  bool trace_waiting = output.output_state == OutputState::staged;
+  for (const PendingInput& input : inputs) {
+    StrView path = input.input_path.view();
+    if (input.failed) continue;
+    if (!trace_waiting) {
+      DIAG(LOG_WARN, "No frames converted from %.*s, input kept", STR_VIEW_ARG(path));
+    } else if (input.reached_through_link) {
+      // As rm -r: nothing outside the tree the user named goes.
+      DIAG(LOG_WARN, "Not removing %.*s: reached through a link", STR_VIEW_ARG(path));
+    }
   }
   if (!trace_waiting) return;
-  // As rm -r: nothing outside the tree the user named goes.
-  if (converted && task.reached_through_link) {
-    DIAG(LOG_WARN, "Not removing %.*s: reached through a link", STR_VIEW_ARG(input_path));
-  }
-  pending_.push_back(PendingInput{SmallString(input_path), task.opened,
-                                  converted && !task.reached_through_link, !converted,
-                                  std::move(task.output_file), task.output_identical,
-                                  task.output_existing});
-  pending_bytes_ += task.opened.size;
+  for (const PendingInput& input : inputs) pending_bytes_ += input.identity.size;
+  pending_.push_back(PendingTrace{std::move(output.output_file), output.output_identical,
+                                  output.output_existing, std::move(inputs)});
 }
 
 ExitStatus DurableCommit::commit(ConversionJob& job) {
@@ -125,34 +156,16 @@ ExitStatus DurableCommit::commit(ConversionJob& job) {
   std::vector<bool> published = publish_traces(job);
   ExitStatus status = EXIT_OK;
   for (size_t i = 0; i < pending_.size(); ++i) {
-    const PendingInput& input = pending_[i];
-    StrView path = input.input_path.view();
     if (!published[i]) {
-      if (!input.failed) log_conversion_failed(path);
-      count_unpublished(job, input);
+      for (const PendingInput& input : pending_[i].inputs) {
+        if (!input.failed) log_conversion_failed(input.input_path.view());
+      }
+      count_unpublished(job, pending_[i]);
       status |= EXIT_FILE_FAILED;
       continue;
     }
-    if (!input.remove) continue;
-    if (job.check_interruption()) {
-      DIAG(LOG_DEBUG, "Kept %.*s: the run was interrupted", STR_VIEW_ARG(path));
-      continue;
-    }
-    // A log still being uploaded, or replaced meanwhile, holds data its trace has not.
-    FolderRoot* input_root = job.setup().input_root;
-    Result<PathStatus> now = folder_root_identify(input_root, path);
-    if (!now.ok() || !same_file_state(input.identity, now.value())) {
-      DIAG(LOG_ERROR, "Input changed during conversion, not removed: %.*s", STR_VIEW_ARG(path));
-      log_conversion_failed(path);
-      status |= EXIT_FILE_FAILED;
-      continue;
-    }
-    Status removed = folder_root_remove(input_root, path);
-    if (!removed.ok()) {
-      DIAG_FAILURE(LOG_ERROR, removed.error(),
-                   "Could not remove input file after conversion: %.*s", STR_VIEW_ARG(path));
-    } else {
-      DIAG(LOG_DEBUG, "Removed %.*s: its trace is whole and on disk", STR_VIEW_ARG(path));
+    for (const PendingInput& input : pending_[i].inputs) {
+      if (input.removable()) status |= remove_input(job, input);
     }
   }
   clear();

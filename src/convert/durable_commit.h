@@ -14,18 +14,28 @@ namespace velmarch {
 class ConversionJob;
 struct FileTask;
 
-/// An input whose trace waits, whole and closed under its hidden name, for -d's commit; the
-/// input is removed after it, when remove is set and it is still the file that was read.
+/// An input whose frames are in a trace that waits for -d's commit; removed after it when it
+/// neither failed nor was reached through a link, and is still the file that was read.
 struct PendingInput {
   SmallString input_path;
   PathStatus identity;  // as the input was opened
-  bool remove = false;
+  bool reached_through_link = false;
   bool failed = false;  // the file failed already and said so; its trace is published anyway
+  bool removable() const { return !failed && !reached_through_link; }
+};
+
+/// The input of a file whose frames went to its trace, as -d's commit needs it.
+PendingInput pending_input_of(const FileTask& task, bool failed);
+
+/// A trace that waits, whole and closed under its hidden name, for -d's commit: one input's,
+/// or with --merge-splits those of a recording's splits.
+struct PendingTrace {
   std::unique_ptr<StagedFile> trace;
   /// An earlier run left these very bytes at the trace's name: that file stands for the trace,
   /// as long as it is still the one compared (existing).
   bool identical = false;
   PathStatus existing;
+  std::vector<PendingInput> inputs;
 };
 
 /// --delete-converted: the traces of converted inputs wait, whole under their hidden names,
@@ -33,13 +43,13 @@ struct PendingInput {
 /// flushed again, and only then do their inputs go. Used on the job's thread only.
 class DurableCommit {
  public:
-  /// How many inputs wait.
+  /// How many traces wait.
   size_t waiting() const { return pending_.size(); }
   /// Whether a trace waiting here is to take that name.
   bool holds_trace_for(const SmallString& final_path) const;
-  /// After a file's output was published in turn: an input whose trace is staged waits with
-  /// it for the commit; every other input stays.
-  void queue(FileTask& task, bool converted);
+  /// After an output was published in turn: the inputs whose frames it holds wait with it for
+  /// the commit when it is staged; otherwise they stay.
+  void queue(FileTask& output, std::vector<PendingInput> inputs);
   /// Makes the waiting traces durable and publishes them, then removes those inputs that are
   /// still the files read. Answers the status of the files that failed only now.
   ExitStatus commit(ConversionJob& job);
@@ -52,7 +62,7 @@ class DurableCommit {
   std::vector<bool> publish_traces(ConversionJob& job);
   void clear();
 
-  std::vector<PendingInput> pending_;  // in walk order
+  std::vector<PendingTrace> pending_;  // in walk order
   int64_t pending_bytes_ = 0;
 };
 

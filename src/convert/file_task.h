@@ -14,6 +14,8 @@
 namespace velmarch {
 
 struct TextLogReader;
+struct MergedTrace;
+class SplitChain;
 
 /// Where one input file is in its life. A file moves only forwards, through file_open (found to
 /// opened or unreadable), file_decide (to repeat, rejected, accepted or abandoned), file_convert
@@ -89,6 +91,13 @@ struct FileTask {
   std::unique_ptr<ByteStream> stream;
   std::unique_ptr<TextLogReader> reader;
   bool continuation = false;  // it continues the file before it
+
+  // With --merge-splits.
+  std::shared_ptr<SplitChain> chain;  // the recording it was attached to, in turn
+  size_t place_in_chain = 0;
+  std::shared_ptr<MergedTrace> trace;  // the trace its frames went to
+  /// The recording that deciding this file ended: its trace is published in this file's turn.
+  std::shared_ptr<SplitChain> closes;
 
   // Its output.
   std::unique_ptr<StagedFile> output_file;  // the trace, until named or in -d's queue

@@ -16,6 +16,7 @@
 #include "convert/conversion_job.h"
 #include "convert/input_count.h"
 #include "convert/input_walk.h"
+#include "convert/split_chain.h"
 #include "diag/log.h"
 #include "fs/path_value.h"
 #include "stream/file_stream.h"
@@ -35,10 +36,14 @@ struct Turn {
   std::unique_ptr<FileTask> file;
   LogCapture said;
   bool commit = false;
+  std::shared_ptr<SplitChain> closes;  // the recording that the end of the input ended
 };
 
 // The formats of the files in flight, one each: the job's own and more made by it. A worker
 // takes one when its file is accepted; the job's thread gives it back when the file is done.
+// With --merge-splits a recording takes one when its first file is accepted and gives it back
+// once no file is left to feed it: each recording holding one then has a file in flight, or is
+// the one that the file being decided ends.
 class SinkPool {
  public:
   // As many as wanted, or only the job's own when its format cannot make more.
@@ -117,6 +122,8 @@ class JobRun final : public WalkVisitor {
       hand_over_walk_log();
     }
     pipeline_.drain();
+    // An input whose walk failed had no commit turn to end its last recording.
+    if (open_chain_) finish_chain(*close_chain(), job_.stopped());
     if (!walked) return std::nullopt;
     return *walked | finished_;
   }
@@ -137,11 +144,22 @@ class JobRun final : public WalkVisitor {
       // Each input's deletions are done before the next input is looked at: an input given
       // twice is then met the second time as a run that deleted every file at once would.
       hand_over_walk_log();
-      auto commit = std::make_shared<Turn>();
-      commit->commit = true;
-      take_turn(commit, {}, 0);
+      add_commit_turn();
     }
     return status;
+  }
+
+  // The end of an input: its last recording ends in turn, then -d's commit is done.
+  void add_commit_turn() {
+    auto commit = std::make_shared<Turn>();
+    commit->commit = true;
+    std::vector<OrderedPipeline::Step> steps(FILE_STEPS.size());
+    if (job_.flags().merge_splits) {
+      steps[1] = [this, commit] {
+        if (open_chain_) commit->closes = close_chain();
+      };
+    }
+    take_turn(commit, std::move(steps), 0);
   }
 
   bool stop_requested() override { return job_.check_interruption(); }
@@ -166,22 +184,57 @@ class JobRun final : public WalkVisitor {
     task->output_folder_error = made_folder_error_;
     // A name that another file in flight writes too is given in turn only.
     int& writing = names_in_flight_[std::string(file.output)];
-    task->name_shared = writing++ > 0;
+    // The trace of a recording is named in turn: so is every other then.
+    task->name_shared = writing++ > 0 || job_.flags().merge_splits;
     take_turn(turn,
               {[this, task] {
                  LogCaptureScope keep(&task->log);
                  file_open(job_, *task);
                },
                [this, task] {
-                 task->sink = sinks_.take();  // in flight now, so one is free
                  LogCaptureScope keep(&task->log);
                  file_decide(job_, *task);
+                 if (job_.flags().merge_splits) {
+                   place_in_chain(*task);
+                 } else if (task->state == FileState::accepted) {
+                   task->sink = sinks_.take();  // in flight now, so one is free
+                 }
                },
                [this, task] {
                  LogCaptureScope keep(&task->log);
                  file_convert(job_, *task);
                }},
               memory_for(file.status));
+  }
+
+  // In turn, with --merge-splits: an accepted file that continues the open recording is
+  // attached to it; any other file ends it, but a repeat, which is passed over. An accepted
+  // file that does not continue it starts the next.
+  void place_in_chain(FileTask& task) {
+    if (task.state == FileState::repeat || task.state == FileState::abandoned) return;
+    bool accepted = task.state == FileState::accepted;
+    if (open_chain_ && !(accepted && task.continuation)) task.closes = close_chain();
+    if (!accepted) return;
+    if (!open_chain_) {
+      // Ending the last one may have freed its format: one is free now.
+      open_chain_ = std::make_shared<SplitChain>(
+          sinks_.take(), [this](TraceSink* sink) { sinks_.give_back(sink); });
+    }
+    task.chain = open_chain_;
+    task.place_in_chain = open_chain_->attach(task);
+  }
+
+  std::shared_ptr<SplitChain> close_chain() {
+    std::shared_ptr<SplitChain> chain = std::move(open_chain_);
+    open_chain_.reset();
+    chain->close();
+    return chain;
+  }
+
+  // A recording's trace, once every file of it was finished.
+  void finish_chain(SplitChain& chain, bool run_stops) {
+    ExitStatus status = split_chain_finish(job_, chain, run_stops);
+    if (!job_.stopped()) finished_ |= status;
   }
 
   // The turn comes after everything found so far; its last step finishes it.
@@ -197,17 +250,25 @@ class JobRun final : public WalkVisitor {
     LogCaptureScope direct(nullptr);
     turn.said.replay();
     if (turn.commit) {
+      // A stop may have cut the recording short: then it is not published.
+      if (turn.closes) finish_chain(*turn.closes, job_.stopped());
       if (!job_.stopped()) finished_ |= job_.durable_commit().commit(job_);
       return;
     }
     if (!turn.file) return;
     FileTask& task = *turn.file;
+    // The recording that deciding this file ended goes first: it ended before this file began.
+    if (task.closes) finish_chain(*task.closes, job_.stop_told());
     ExitStatus result = file_finish(job_, task);
-    sinks_.give_back(task.sink);
+    if (task.sink != nullptr && !task.chain) sinks_.give_back(task.sink);
     auto name = names_in_flight_.find(std::string(task.info.output_path.view()));
     if (--name->second == 0) names_in_flight_.erase(name);
     if (job_.stopped()) return;
     if (!result.ok()) log_conversion_failed(task.info.input_path.view());
+    // A split that could not be fed whole ended its trace.
+    if (task.trace && task.trace->broken && !task.trace->finished) {
+      result |= merged_trace_finish(job_, *task.trace, false);
+    }
     finished_ |= result | job_.durable_commit().commit_when_due(job_);
   }
 
@@ -248,6 +309,7 @@ class JobRun final : public WalkVisitor {
   int made_folder_error_ = 0;               // why making it failed; 0 when it is there
   std::set<std::pair<uint64_t, uint64_t>> files_started_;  // device and inode
   std::map<std::string, int> names_in_flight_;  // output paths of the files in flight
+  std::shared_ptr<SplitChain> open_chain_;  // in turn: the recording files may still join
   ExitStatus finished_;  // of the files and commits finished so far
 };
 

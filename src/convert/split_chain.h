@@ -1,0 +1,99 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "base/exit_status.h"
+#include "convert/durable_commit.h"
+#include "convert/file_task.h"
+
+namespace velmarch {
+
+class ConversionJob;
+
+// --merge-splits. A logger cuts one recording into split files; in walk order, a file whose
+// header continues the file accepted before it is attached to that file's chain, and the
+// frames of a chain's files go one file after another, in order, into one trace named after
+// the first. Files are attached in turn (when they are decided), fed on any thread, and the
+// trace is published in turn once no file can be attached any more: when a file that does not
+// continue it is decided, or at the end of a command-line input. A file that cannot be fed
+// whole ends its trace, which is then never published; the chain's next file starts a new one.
+
+/// One trace made of consecutive splits: the output of its first split, with the frames of
+/// every split after it.
+struct MergedTrace {
+  explicit MergedTrace(const FileTask& first);
+
+  /// The trace as one file's output: the first split's paths, header and permissions.
+  FileTask output;
+  /// The splits whose frames it holds, added in turn as each is finished; -d removes them once
+  /// the trace is durable.
+  std::vector<PendingInput> inputs;
+  bool broken = false;  // a split could not be fed whole: the trace is never published
+  bool finished = false;  // its end was told, in its turn
+  LogCapture ending;      // what ending it said, told in its turn
+};
+
+/// The files of one recording as they are attached in turn, and the format they share.
+class SplitChain {
+ public:
+  /// The format is the chain's until no file can be attached and the last one was fed; then it
+  /// goes back through give_back, on whichever thread that happens.
+  SplitChain(TraceSink* sink, std::function<void(TraceSink*)> give_back);
+  SplitChain(const SplitChain&) = delete;
+  SplitChain& operator=(const SplitChain&) = delete;
+
+  TraceSink* sink() const { return sink_; }
+
+  // In turn.
+  /// Attaches the next file: answers its place in the chain.
+  size_t attach(FileTask& task);
+  /// No more files come: ends the trace when its last file was fed.
+  void close();
+
+  // On the thread that converts the file at `place`.
+  /// Waits until every file before it was fed; answers the trace to append to, or null when
+  /// the file starts a new one (then start_trace).
+  std::shared_ptr<MergedTrace> wait_for_turn(size_t place);
+  /// A trace whose first split is this file.
+  std::shared_ptr<MergedTrace> start_trace(const FileTask& first);
+  /// Where the last frame fed stood in time: the next split drops what runs back behind it.
+  double last_time() const { return last_time_; }
+  /// The file was fed, whole or not; last_time: where its frames ended.
+  void fed(size_t place, double last_time);
+
+  // In turn, once the chain was closed and every file of it finished.
+  /// The trace not yet published, if any.
+  std::shared_ptr<MergedTrace> last_trace();
+
+ private:
+  // Ends the trace and gives the format back: no file is left to feed it. With lock_ held.
+  void end_output();
+
+  TraceSink* sink_;
+  std::function<void(TraceSink*)> give_back_;
+  std::mutex lock_;
+  std::condition_variable turn_;  // a file was fed
+  // Under lock_.
+  size_t attached_ = 0;
+  size_t fed_ = 0;
+  bool closed_ = false;
+  std::shared_ptr<MergedTrace> trace_;  // the one being written
+  // Only the file whose turn it is to be fed.
+  double last_time_ = 0;
+};
+
+/// In turn, after the chain was closed and every file of it finished: publishes its last trace,
+/// or stages it for -d's commit, and says what became of it and of its splits; when the run
+/// stops, removes it unpublished and says nothing. Answers the status of the splits that failed
+/// only now.
+ExitStatus split_chain_finish(ConversionJob& job, SplitChain& chain, bool run_stops);
+/// The same for one trace: also, in turn, for a trace that a split could not be fed to whole,
+/// once that split finished.
+ExitStatus merged_trace_finish(ConversionJob& job, MergedTrace& trace, bool run_stops);
+
+}  // namespace velmarch
