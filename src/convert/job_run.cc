@@ -259,16 +259,15 @@ class JobRun final : public WalkVisitor {
     FileTask& task = *turn.file;
     // The recording that deciding this file ended goes first: it ended before this file began.
     if (task.closes) finish_chain(*task.closes, job_.stop_told());
+    // A split that could not be fed whole ended its trace.
+    bool ended_trace = task.trace && task.state != FileState::converted;
     ExitStatus result = file_finish(job_, task);
     if (task.sink != nullptr && !task.chain) sinks_.give_back(task.sink);
     auto name = names_in_flight_.find(std::string(task.info.output_path.view()));
     if (--name->second == 0) names_in_flight_.erase(name);
     if (job_.stopped()) return;
     if (!result.ok()) log_conversion_failed(task.info.input_path.view());
-    // A split that could not be fed whole ended its trace.
-    if (task.trace && task.trace->broken && !task.trace->finished) {
-      result |= merged_trace_finish(job_, *task.trace, false);
-    }
+    if (ended_trace) result |= merged_trace_finish(job_, *task.trace, false);
     finished_ |= result | job_.durable_commit().commit_when_due(job_);
   }
 

@@ -57,6 +57,7 @@ class MemoryFolderRoot::File final : public ByteStream {
     if ((flags_ & OPEN_WRITE) == 0) return Status::absent();
     if (closed_) return Status::failure(EBADF);
     IoResult written = stream_.write(s, n);
+    std::lock_guard<std::recursive_mutex> hold(*owner_.lock_);
     if (owner_.files_.count(path_)) owner_.write_content(path_, stream_.content());
     return written;
   }
@@ -71,6 +72,7 @@ class MemoryFolderRoot::File final : public ByteStream {
   Status close() override {
     if (closed_) return Status();
     closed_ = true;
+    std::lock_guard<std::recursive_mutex> hold(*owner_.lock_);
     ++owner_.closes;
     return fail_close_ ? Status::failure() : Status();
   }
@@ -166,6 +168,7 @@ std::vector<std::string> MemoryFolderRoot::files() const {
 }
 
 Result<PathStatus> MemoryFolderRoot::stat(StrView full_path) {
+  std::lock_guard<std::recursive_mutex> hold(*lock_);
   std::string path = relative(full_path);
   if (fail_stat.count(path)) return Status::failure();
   PathStatus status;
@@ -182,6 +185,7 @@ Result<PathStatus> MemoryFolderRoot::stat(StrView full_path) {
 }
 
 Status MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
+  std::lock_guard<std::recursive_mutex> hold(*lock_);
   std::string folder = relative(full_path);
   if (fail_list.count(folder) || !is_directory(folder)) return Status::failure();
   std::string lead = folder.empty() ? "" : folder + "/";
@@ -201,6 +205,7 @@ Status MemoryFolderRoot::list(StrView full_path, DirEntryMap& entries) {
 }
 
 Status MemoryFolderRoot::make_directory(StrView full_path) {
+  std::lock_guard<std::recursive_mutex> hold(*lock_);
   std::string path = relative(full_path);
   // As mkdir: one level at a time, never over an existing entry.
   if (fail_make_directory.count(path) || is_directory(path) || files_.count(path) ||
@@ -213,6 +218,7 @@ Status MemoryFolderRoot::make_directory(StrView full_path) {
 }
 
 Status MemoryFolderRoot::remove(StrView full_path) {
+  std::lock_guard<std::recursive_mutex> hold(*lock_);
   std::string path = relative(full_path);
   if (fail_remove.count(fault_path(path)) || !files_.count(path)) return Status::failure();
   files_.erase(path);
@@ -223,6 +229,7 @@ Status MemoryFolderRoot::remove(StrView full_path) {
 }
 
 Result<std::unique_ptr<ByteStream>> MemoryFolderRoot::open(StrView full_path, uint32_t flags) {
+  std::lock_guard<std::recursive_mutex> hold(*lock_);
   std::string path = relative(full_path);
   if ((flags & (OPEN_READ | OPEN_WRITE)) == 0 || fail_open.count(path) || is_directory(path)) {
     return Status::failure();
@@ -256,6 +263,7 @@ Result<std::unique_ptr<ByteStream>> MemoryFolderRoot::open(StrView full_path, ui
 
 Result<std::unique_ptr<ByteStream>> MemoryFolderRoot::create_new(StrView full_path,
                                                                  uint32_t permissions) {
+  std::lock_guard<std::recursive_mutex> hold(*lock_);
   std::string path = relative(full_path);
   std::string fault = fault_path(path);
   if (exists(path)) return Status::failure(EEXIST);
@@ -272,6 +280,7 @@ Result<std::unique_ptr<ByteStream>> MemoryFolderRoot::create_new(StrView full_pa
 }
 
 Status MemoryFolderRoot::rename(StrView from, StrView to, bool replace) {
+  std::lock_guard<std::recursive_mutex> hold(*lock_);
   std::string source = relative(from);
   std::string target = relative(to);
   if (fail_rename.count(target) || !files_.count(source) || is_directory(target)) {
@@ -286,6 +295,7 @@ Status MemoryFolderRoot::rename(StrView from, StrView to, bool replace) {
 }
 
 Status MemoryFolderRoot::sync(const std::vector<SmallString>& full_paths) {
+  std::lock_guard<std::recursive_mutex> hold(*lock_);
   std::string call = "sync";
   for (const SmallString& path : full_paths) call += " " + relative(path.view());
   calls.push_back(call);
@@ -293,6 +303,7 @@ Status MemoryFolderRoot::sync(const std::vector<SmallString>& full_paths) {
 }
 
 Result<PathStatus> MemoryFolderRoot::identify(StrView full_path) {
+  std::lock_guard<std::recursive_mutex> hold(*lock_);
   std::string path = relative(full_path);
   if (fail_stat.count(path)) return Status::failure(EIO);
   PathStatus identity;

@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,7 +16,8 @@ namespace velmarch {
 /// with runs of "/" read as one, as the platform does. Folders are made one level at a time,
 /// files opened for reading (or reading and writing) must exist, files opened for writing alone
 /// need their folder and start empty. Records what was made, opened, closed and removed, every
-/// call that changes the tree in order, and fails chosen operations on chosen paths.
+/// call that changes the tree in order, and fails chosen operations on chosen paths. The
+/// operations of FolderRoot may come from several threads; the test's own only from one.
 ///
 /// A fault named for a trace's final path also hits the temporary file it is written under.
 class MemoryFolderRoot final : public FolderRoot {
@@ -84,6 +87,8 @@ class MemoryFolderRoot final : public FolderRoot {
   bool exists(const std::string& path) const;
   void write_content(const std::string& path, const std::string& content);
 
+  // Files converted side by side reach the tree from several threads.
+  std::unique_ptr<std::recursive_mutex> lock_ = std::make_unique<std::recursive_mutex>();
   std::string prefix_;
   std::map<std::string, Node> files_;
   std::set<std::string> directories_;
