@@ -1,7 +1,7 @@
 // With any number of jobs a run gives what a run of one job gives: the same tree byte for byte,
 // the same status and the same log lines in the same order. Generated trees hold what makes
 // the order matter: repeats and continuations, traces sharing a name, failures, missing
-// inputs, traces already there, inputs given twice.
+// inputs, traces already there, inputs given twice; with and without -d and -m.
 
 #include <filesystem>
 #include <map>
@@ -89,36 +89,43 @@ class Parallel : public Scratch {
 TEST_F(Parallel, AnyNumberOfJobsGivesWhatOneJobGives) {
   std::set<std::string> said;  // the start of every kind of line the runs wrote
   for (unsigned seed : {1u, 2u, 3u}) {
+    size_t files = 0, merged_files = 0;
     generate(seed);
     const Snapshot inputs = snapshot();
-    for (bool delete_converted : {false, true}) {
-      for (const char* format : {"version1", "version2"}) {
-        std::vector<std::string> arguments = {"-f", format, "card", "missing", "more",
-                                              "single.txt", "single.txt"};
-        if (delete_converted) arguments.insert(arguments.begin(), "-d");
-        SCOPED_TRACE(std::string("seed ") + std::to_string(seed) + ", " + format +
-                     (delete_converted ? ", -d" : ""));
-        std::vector<std::string> one = {"--jobs", "1"};
-        one.insert(one.end(), arguments.begin(), arguments.end());
-        RunResult sequential = run(one);
-        Snapshot expected = snapshot();
-        for (const auto& line : sequential.log) said.insert(line.substr(0, line.find(' ', 9)));
-        for (const char* jobs : {"2", "5"}) {
-          restore(inputs);
-          std::vector<std::string> many = {"--jobs", jobs};
-          many.insert(many.end(), arguments.begin(), arguments.end());
-          RunResult parallel = run(many);
-          EXPECT_EQ(parallel.status, sequential.status) << jobs << " jobs";
-          EXPECT_EQ(parallel.log, sequential.log) << jobs << " jobs";
-          Snapshot got = snapshot();
-          EXPECT_EQ(got.size(), expected.size()) << jobs << " jobs";
-          for (const auto& [path, content] : expected) {
-            EXPECT_TRUE(got.count(path) != 0 && got[path] == content)
-                << path << " differs with " << jobs << " jobs";
-          }
-        }
-        restore(inputs);
+    for (int variant = 0; variant < 6; ++variant) {
+      bool delete_converted = variant % 2 == 1, merge = variant >= 4;
+      const char* format = variant / 2 == 1 ? "version1" : "version2";
+      std::vector<std::string> arguments = {"-f", format, "card", "missing", "more",
+                                            "single.txt", "single.txt"};
+      if (delete_converted) arguments.insert(arguments.begin(), "-d");
+      if (merge) arguments.insert(arguments.begin(), "-m");
+      SCOPED_TRACE(std::string("seed ") + std::to_string(seed) + ", " + format +
+                   (delete_converted ? ", -d" : "") + (merge ? ", -m" : ""));
+      std::vector<std::string> one = {"--jobs", "1"};
+      one.insert(one.end(), arguments.begin(), arguments.end());
+      RunResult sequential = run(one);
+      Snapshot expected = snapshot();
+      // Merged splits make fewer traces.
+      if (!delete_converted) (merge ? merged_files : files) = expected.size();
+      if (merge && !delete_converted) {
+        EXPECT_LT(merged_files, files);
       }
+      for (const auto& line : sequential.log) said.insert(line.substr(0, line.find(' ', 9)));
+      for (const char* jobs : {"2", "5"}) {
+        restore(inputs);
+        std::vector<std::string> many = {"--jobs", jobs};
+        many.insert(many.end(), arguments.begin(), arguments.end());
+        RunResult parallel = run(many);
+        EXPECT_EQ(parallel.status, sequential.status) << jobs << " jobs";
+        EXPECT_EQ(parallel.log, sequential.log) << jobs << " jobs";
+        Snapshot got = snapshot();
+        EXPECT_EQ(got.size(), expected.size()) << jobs << " jobs";
+        for (const auto& [path, content] : expected) {
+          EXPECT_TRUE(got.count(path) != 0 && got[path] == content)
+              << path << " differs with " << jobs << " jobs";
+        }
+      }
+      restore(inputs);
     }
   }
   // The trees did hold what makes the order matter.

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Independent readers read our traces back frame for frame.
 
-Usage: readers_test.py VELMARCH_BINARY FORMAT
+Usage: readers_test.py VELMARCH_BINARY FORMAT [--merge-splits]
 
 Writes a generated text log into a scratch folder (both identifier sizes, both directions, 0 to
 8 bytes, across midnight), converts it with --trace-format FORMAT and reads the trace with the
 readers of that format that Debian has: python-can (TRCReader, ASCReader, CanutilsLogReader,
 BLFReader), can-utils (asc2log, log2asc) and tshark. Every frame's identifier, extended flag,
 direction (where the format keeps it), length, data and time must be as generated.
+With --merge-splits the log is cut into three split files of one session, as a logger cuts a
+recording, and converted with --merge-splits into one trace, which must read the same.
 """
 
 import calendar
@@ -18,6 +20,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 FRAMES = 5000
 HEADER = """\
@@ -170,8 +173,26 @@ def compare(name, read, frames, absolute, tolerance):
     return errors
 
 
+def write_splits(scratch, frames, splits):
+    """The log cut as a logger cuts it: each split's header tells the session, its number and
+    the time its first frame was taken. Answers the folder."""
+    card = os.path.join(scratch, "card")
+    os.mkdir(card)
+    size = (len(frames) + splits - 1) // splits
+    for number in range(1, splits + 1):
+        part = frames[(number - 1) * size:number * size]
+        start = time.gmtime(DAY + part[0][0] // 1000)
+        header = HEADER.replace("# Split No.: 1", f"# Split No.: {number}").replace(
+            "# Time: 20241017T110553", time.strftime("# Time: %Y%m%dT%H%M%S", start))
+        with open(os.path.join(card, f"{number:08}.txt"), "w", newline="\n") as log:
+            log.write(header)
+            log.writelines(text_line(frame) for frame in part)
+    return card
+
+
 def main():
-    if len(sys.argv) != 3 or sys.argv[2] not in EXTENSIONS:
+    merge = sys.argv[3:] == ["--merge-splits"]
+    if len(sys.argv) != (4 if merge else 3) or sys.argv[2] not in EXTENSIONS:
         sys.exit(__doc__)
     os.environ["TZ"] = "UTC"
     binary, fmt = os.path.abspath(sys.argv[1]), sys.argv[2]
@@ -184,14 +205,19 @@ def main():
             sys.exit(f"{tool} is missing: scripts/setup.sh installs it")
     frames = generate(random.Random(20241017))
     with tempfile.TemporaryDirectory(prefix="velmarch-readers-") as scratch:
-        with open(os.path.join(scratch, "work.txt"), "w", newline="\n") as log:
-            log.write(HEADER)
-            log.writelines(text_line(frame) for frame in frames)
-        run = subprocess.run([binary, "--trace-format", fmt, "work.txt"], cwd=scratch,
+        if merge:
+            write_splits(scratch, frames, 3)
+            command, trace = ["-m", "card"], os.path.join("card_out", "00000001")
+        else:
+            with open(os.path.join(scratch, "work.txt"), "w", newline="\n") as log:
+                log.write(HEADER)
+                log.writelines(text_line(frame) for frame in frames)
+            command, trace = ["work.txt"], "work"
+        run = subprocess.run([binary, "--trace-format", fmt] + command, cwd=scratch,
                              capture_output=True, text=True, timeout=60)
         if run.returncode != 0 or run.stderr:
             sys.exit(f"velmarch ended with {run.returncode}: {run.stderr}")
-        trace = os.path.join(scratch, "work" + EXTENSIONS[fmt])
+        trace = os.path.join(scratch, trace + EXTENSIONS[fmt])
         readers = read_back(fmt, trace, scratch)
     errors = []
     for name, (read, absolute, tolerance) in readers.items():
@@ -201,7 +227,7 @@ def main():
         sys.exit(f"{len(errors)} mismatches")
     import can
     print(f"{', '.join(readers)} (python-can {can.__version__}) read all {len(frames)} "
-          f"frames of {fmt} as written")
+          f"frames of {fmt}{' merged from three splits' if merge else ''} as written")
 
 
 if __name__ == "__main__":
