@@ -9,7 +9,7 @@ namespace {
 // Records per batch and batches in flight. Every handover between the threads may cost a
 // context switch, which is dear in a virtual machine: batches are large enough that a file of a
 // million frames needs about sixty, small enough (under 4 MiB in all) to stay in the caches.
-constexpr size_t BATCH_RECORDS = 16384;
+constexpr size_t BATCH_RECORDS = 4096;
 constexpr size_t BATCHES = 6;
 
 }  // namespace
