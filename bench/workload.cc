@@ -43,7 +43,7 @@ bool write_workload(std::FILE* out, uint64_t frames, TimeStyle style, uint32_t s
                session, split, style == TimeStyle::clock ? 3 : 0);
   Random random{seed * 2654435761ULL + 1};
   static const char hex[] = "0123456789ABCDEF";
-  int64_t ms = start_ms;
+  int64_t ms = start_ms + static_cast<int64_t>(split - 1) * static_cast<int64_t>(frames) * 3;
   char line[96];
   for (uint64_t i = 0; i < frames; ++i) {
     ms += random.below(4);  // 0 to 3 ms apart; equal times are allowed

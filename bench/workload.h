@@ -14,7 +14,8 @@ enum class TimeStyle {
 /// Writes a valid text log of `frames` frames: the full header block, separator ";", the
 /// columns Timestamp;Type;ID;Length;Data, a mix of 11- and 29-bit identifiers, received and
 /// sent frames, 0 to 8 data bytes and times that never run backwards. The same seed gives the
-/// same bytes. Answers false when the output could not be written.
+/// same bytes. A later split of a session goes on in time where the ones before it ended (at
+/// most 3 ms a frame). Answers false when the output could not be written.
 bool write_workload(std::FILE* out, uint64_t frames, TimeStyle style, uint32_t seed,
                     uint32_t session = 1, uint32_t split = 1);
 

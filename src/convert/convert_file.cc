@@ -86,9 +86,11 @@ FeedEnd feed_frames(ConversionJob& job, FileTask& task) {
   TextLogReader& reader = *task.reader;
   text_log_rewind(reader);
   // A large file is read on a thread of its own, ahead of this one, when a processor is left
-  // over: fewer files than jobs are being converted.
+  // over: fewer files than jobs are being converted. Not a split of a merged recording: on
+  // splits of a few megabytes that cost more than it saved (doc/BENCHMARKS.md).
   std::unique_ptr<RecordPrefetch> ahead;
-  if (task.opened.size >= PREFETCH_SIZE && job.converting().load() < job.flags().jobs) {
+  if (task.opened.size >= PREFETCH_SIZE && job.converting().load() < job.flags().jobs &&
+      !task.chain) {
     ahead = std::make_unique<RecordPrefetch>(reader);
   }
   // Told now and then: a counter that every thread touches at every frame costs the run.
@@ -149,11 +151,11 @@ FeedEnd convert_alone(ConversionJob& job, FileTask& task) {
   return end;
 }
 
-// A split of a recording: once the splits before it were fed, appends its frames to their
+// A split of a recording, once the splits before it were fed: appends its frames to their
 // trace, or starts one. A split not fed whole ends its trace, which is never published.
 FeedEnd convert_split(ConversionJob& job, FileTask& task) {
   SplitChain& chain = *task.chain;
-  task.trace = chain.wait_for_turn(task.place_in_chain);
+  task.trace = chain.trace_to_append_to();
   ++job.converting();
   FeedEnd end = FeedEnd::all_fed;
   if (!task.trace) {
@@ -161,16 +163,31 @@ FeedEnd convert_split(ConversionJob& job, FileTask& task) {
     if (!open_output(job, task, task.trace->output)) end = FeedEnd::refused;
   } else {
     // Frames that run back across the boundary are dropped as within one file.
-    task.reader->last_time = chain.last_time();
+    task.reader->last_time = task.trace->last_time;
   }
   if (end == FeedEnd::all_fed) end = feed_frames(job, task);
   --job.converting();
+  task.trace->last_time = task.reader->last_time;
   if (end != FeedEnd::all_fed) {
     task.trace->broken = true;
     output_end(task.trace->output, false);
   }
-  chain.fed(task.place_in_chain, task.reader->last_time);
   return end;
+}
+
+// After its frames went to its trace, or failed to: the file's state, and its input closed here,
+// on the converting thread; only a failure is told, in turn.
+void end_conversion(FileTask& task, FeedEnd end) {
+  task.move_to(end == FeedEnd::all_fed      ? FileState::converted
+               : end == FeedEnd::interrupted ? FileState::interrupted
+                                             : FileState::failed);
+  if (task.reader) {
+    task.skipped_lines = task.reader->skipped_lines;
+    task.rollovers = task.reader->rollovers;
+  }
+  task.reader.reset();
+  Status closed = byte_stream_close(task.stream);
+  if (!closed.ok()) task.close_error = closed.error();
 }
 
 // Counts the file as done for the run's progress, with the bytes of it not yet told, and says
@@ -297,18 +314,18 @@ void file_decide(ConversionJob& job, FileTask& task) {
 
 void file_convert(ConversionJob& job, FileTask& task) {
   if (task.state != FileState::accepted) return;
-  FeedEnd end = task.chain ? convert_split(job, task) : convert_alone(job, task);
-  task.move_to(end == FeedEnd::all_fed      ? FileState::converted
-               : end == FeedEnd::interrupted ? FileState::interrupted
-                                             : FileState::failed);
-  if (task.reader) {
-    task.skipped_lines = task.reader->skipped_lines;
-    task.rollovers = task.reader->rollovers;
+  if (!task.chain) {
+    end_conversion(task, convert_alone(job, task));
+    return;
   }
-  // The input is closed here, on the converting thread; only a failure is told, in turn.
-  task.reader.reset();
-  Status closed = byte_stream_close(task.stream);
-  if (!closed.ok()) task.close_error = closed.error();
+  // A split whose turn has not come waits, parked, for the thread that feeds the split before
+  // it: that thread feeds it next, and no thread waits idle.
+  if (!task.chain->feed_now_or_park(task)) return;
+  for (FileTask* split = &task; split != nullptr;) {
+    LogCaptureScope keep(&split->log);
+    end_conversion(*split, convert_split(job, *split));
+    split = split->chain->fed(*split);
+  }
 }
 
 ExitStatus file_finish(ConversionJob& job, FileTask& task) {

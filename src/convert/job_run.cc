@@ -259,6 +259,8 @@ class JobRun final : public WalkVisitor {
     FileTask& task = *turn.file;
     // The recording that deciding this file ended goes first: it ended before this file began.
     if (task.closes) finish_chain(*task.closes, job_.stop_told());
+    // A split may have been parked, to be fed after the one before it: it is fed by now.
+    if (task.chain) task.chain->wait_until_fed(task);
     // A split that could not be fed whole ended its trace.
     bool ended_trace = task.trace && task.state != FileState::converted;
     ExitStatus result = file_finish(job_, task);

@@ -33,10 +33,15 @@ void SplitChain::close() {
   if (fed_ == attached_) end_output();
 }
 
-std::shared_ptr<MergedTrace> SplitChain::wait_for_turn(size_t place) {
-  std::unique_lock<std::mutex> hold(lock_);
-  // The file before was decided first, so its feeding has begun: this wait ends.
-  turn_.wait(hold, [&] { return fed_ == place; });
+bool SplitChain::feed_now_or_park(FileTask& task) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (fed_ == task.place_in_chain) return true;
+  parked_[task.place_in_chain] = &task;
+  return false;
+}
+
+std::shared_ptr<MergedTrace> SplitChain::trace_to_append_to() {
+  std::lock_guard<std::mutex> hold(lock_);
   if (trace_ && trace_->broken) return nullptr;
   return trace_;
 }
@@ -48,12 +53,21 @@ std::shared_ptr<MergedTrace> SplitChain::start_trace(const FileTask& first) {
   return trace;
 }
 
-void SplitChain::fed(size_t place, double last_time) {
+FileTask* SplitChain::fed(FileTask& task) {
   std::lock_guard<std::mutex> hold(lock_);
-  last_time_ = last_time;
-  fed_ = place + 1;
+  fed_ = task.place_in_chain + 1;
   if (closed_ && fed_ == attached_) end_output();
-  turn_.notify_all();
+  was_fed_.notify_all();
+  auto next = parked_.find(fed_);
+  if (next == parked_.end()) return nullptr;
+  FileTask* parked = next->second;
+  parked_.erase(next);
+  return parked;
+}
+
+void SplitChain::wait_until_fed(const FileTask& task) {
+  std::unique_lock<std::mutex> hold(lock_);
+  was_fed_.wait(hold, [&] { return fed_ > task.place_in_chain; });
 }
 
 std::shared_ptr<MergedTrace> SplitChain::last_trace() {

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -33,6 +34,9 @@ struct MergedTrace {
   /// The splits whose frames it holds, added in turn as each is finished; -d removes them once
   /// the trace is durable.
   std::vector<PendingInput> inputs;
+  /// Where its last frame stood in time: the next split drops what runs back behind it. Only
+  /// the thread that feeds the split whose turn it is.
+  double last_time = 0;
   bool broken = false;  // a split could not be fed whole: the trace is never published
   bool finished = false;  // its end was told, in its turn
   LogCapture ending;      // what ending it said, told in its turn
@@ -55,16 +59,21 @@ class SplitChain {
   /// No more files come: ends the trace when its last file was fed.
   void close();
 
-  // On the thread that converts the file at `place`.
-  /// Waits until every file before it was fed; answers the trace to append to, or null when
-  /// the file starts a new one (then start_trace).
-  std::shared_ptr<MergedTrace> wait_for_turn(size_t place);
+  // On the threads that convert the files.
+  /// True when every file before this one was fed, so that this thread feeds it now; otherwise
+  /// the file is parked, and the thread that feeds the file before it feeds it next.
+  bool feed_now_or_park(FileTask& task);
+  /// The trace to append to, or null when the file starts a new one (then start_trace).
+  std::shared_ptr<MergedTrace> trace_to_append_to();
   /// A trace whose first split is this file.
   std::shared_ptr<MergedTrace> start_trace(const FileTask& first);
-  /// Where the last frame fed stood in time: the next split drops what runs back behind it.
-  double last_time() const { return last_time_; }
-  /// The file was fed, whole or not; last_time: where its frames ended.
-  void fed(size_t place, double last_time);
+  /// The file was fed, whole or not, and its conversion ended: ends the trace when it was the
+  /// last. Answers the parked file to feed next, if any.
+  FileTask* fed(FileTask& task);
+
+  // The job's thread.
+  /// Waits until the file was fed: its turn to be finished may come before.
+  void wait_until_fed(const FileTask& task);
 
   // In turn, once the chain was closed and every file of it finished.
   /// The trace not yet published, if any.
@@ -77,14 +86,13 @@ class SplitChain {
   TraceSink* sink_;
   std::function<void(TraceSink*)> give_back_;
   std::mutex lock_;
-  std::condition_variable turn_;  // a file was fed
+  std::condition_variable was_fed_;
   // Under lock_.
   size_t attached_ = 0;
-  size_t fed_ = 0;
+  size_t fed_ = 0;  // the files fed, in order
   bool closed_ = false;
+  std::map<size_t, FileTask*> parked_;  // by place
   std::shared_ptr<MergedTrace> trace_;  // the one being written
-  // Only the file whose turn it is to be fed.
-  double last_time_ = 0;
 };
 
 /// In turn, after the chain was closed and every file of it finished: publishes its last trace,
