@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Converts generated workloads with the built binary and prints median wall time, frames/s or
 # files/s, MB/s (input text), peak resident memory and median user and system CPU time: a
-# card-like tree of 64 files of 50,000 frames and a tree of 10,000 small files, each with one
-# job and the default, then single files, and every trace format on the 1 M-frame log. Needs
+# card-like tree of 64 files of 50,000 frames (recordings of eight splits; also with -m) and a
+# tree of 10,000 small files, each with one job and the default, then single files, and every trace format on the 1 M-frame log. Needs
 # build/ (scripts/setup.sh) and GNU time.
 #   scripts/bench.sh [--quick] [--runs N] [--peers]
 #     --quick  1 M frames only, no 10 M; trees of 16 large and 1,000 small files instead of 64
@@ -86,23 +86,29 @@ report_tree() {  # name files wall user system rss [baseline wall]
 # Trees first, before this script deletes anything. They are read where they were made: the
 # system stays busy for a while after many files were created, and a fresh copy for each run
 # would time that instead.
-tree_cases() {  # folder files label
-  local t1 u1 s1 r1 t u s r
+tree_cases() {  # folder files label [merge]
+  local t1 u1 s1 r1 t u s r tm um sm rm
   read -r t1 u1 s1 r1 < <(measure "$velmarch" --jobs 1 -O @OUT@ "$1")
   report_tree "$3, --jobs 1" "$2" "$t1" "$u1" "$s1" "$r1"
   read -r t u s r < <(measure "$velmarch" -O @OUT@ "$1")
   report_tree "$3, default jobs" "$2" "$t" "$u" "$s" "$r" "$t1"
+  [ -n "${4-}" ] || return 0
+  # One trace per recording, against a trace per file.
+  read -r tm um sm rm < <(measure "$velmarch" -m -O @OUT@ "$1")
+  report_tree "$3, -m" "$2" "$tm" "$um" "$sm" "$rm" "$t1"
+  awk -v a="$t" -v b="$tm" 'BEGIN { printf "%-34s %8.2fx the time without -m\n", "  -m", b / a }'
 }
 card_files=64
 ((quick)) && card_files=16
 files=10000
 ((quick)) && files=1000
-"$workload" --tree "$work/card" "$card_files" 50000
+# Recordings of eight splits each, as a logger cuts a drive into files.
+"$workload" --tree "$work/card" "$card_files" 50000 8
 "$workload" --tree "$work/tree" "$files" 100
 # Whatever deleted or made files just before does not slow the first tree.
 sync
 sleep 35
-tree_cases "$work/card" "$card_files" "$card_files files of 50,000 frames"
+tree_cases "$work/card" "$card_files" "$card_files files of 50,000 frames" merge
 tree_cases "$work/tree" "$files" "$files files of 100 frames"
 copy_input=$work/tree
 settle=35

@@ -44,6 +44,10 @@ TEST(ProgressText, SummaryCountsEveryOutcome) {
   now.converted = 64;
   EXPECT_EQ(progress_summary_text(now, 75),
             "64 files converted, 2 skipped, 3 failed; 3,200,000 frames; 1:15");
+  // With merged splits files and traces differ.
+  now.traces = 1;
+  EXPECT_EQ(progress_summary_text(now, 75),
+            "64 files converted into 1 trace, 2 skipped, 3 failed; 3,200,000 frames; 1:15");
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ FeedEnd feed_frames(ConversionJob& job, FileTask& task) {
   text_log_rewind(reader);
   // A large file is read on a thread of its own, ahead of this one, when a processor is left
   // over: fewer files than jobs are being converted. Not a split of a merged recording: on
-  // splits of a few megabytes that cost more than it saved (doc/BENCHMARKS.md).
+  // splits of a few megabytes that cost more than it saved (doc/PERFORMANCE.md).
   std::unique_ptr<RecordPrefetch> ahead;
   if (task.opened.size >= PREFETCH_SIZE && job.converting().load() < job.flags().jobs &&
       !task.chain) {
@@ -154,6 +154,8 @@ FeedEnd convert_alone(ConversionJob& job, FileTask& task) {
 // A split of a recording, once the splits before it were fed: appends its frames to their
 // trace, or starts one. A split not fed whole ends its trace, which is never published.
 FeedEnd convert_split(ConversionJob& job, FileTask& task) {
+  // Splits parked behind the one the run stopped in start nothing.
+  if (job.interruption_requested()) return FeedEnd::interrupted;
   SplitChain& chain = *task.chain;
   task.trace = chain.trace_to_append_to();
   ++job.converting();

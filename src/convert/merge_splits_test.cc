@@ -227,7 +227,7 @@ TEST_F(MergeSplits, AnInterruptionPublishesNothingOfTheRecordingInFlight) {
   for (bool delete_converted : {false, true}) {
     // The run asks at every frame and before every file: in the first split, the second, the
     // last.
-    for (int after : {5, 45, 95}) {
+    for (int after : {5, 45, 100}) {
       SCOPED_TRACE(std::to_string(after) + (delete_converted ? ", -d" : ""));
       flags.delete_converted = delete_converted;
       fs = std::make_unique<MemoryFolderRoot>("/data/");
