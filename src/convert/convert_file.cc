@@ -87,7 +87,7 @@ FeedEnd feed_frames(ConversionJob& job, FileTask& task) {
   text_log_rewind(reader);
   // A large file is read on a thread of its own, ahead of this one, when a processor is left
   // over: fewer files than jobs are being converted. Not a split of a merged recording: on
-  // splits of a few megabytes that cost more than it saved (doc/PERFORMANCE.md).
+  // splits of a few megabytes that cost more than it saved (doc/PERFORMANCE.md, "-m").
   std::unique_ptr<RecordPrefetch> ahead;
   if (task.opened.size >= PREFETCH_SIZE && job.converting().load() < job.flags().jobs &&
       !task.chain) {
@@ -154,21 +154,21 @@ FeedEnd convert_alone(ConversionJob& job, FileTask& task) {
 // A split of a recording, once the splits before it were fed: appends its frames to their
 // trace, or starts one. A split not fed whole ends its trace, which is never published.
 FeedEnd convert_split(ConversionJob& job, FileTask& task) {
-  // Splits parked behind the one the run stopped in start nothing.
-  if (job.interruption_requested()) return FeedEnd::interrupted;
   SplitChain& chain = *task.chain;
   task.trace = chain.trace_to_append_to();
+  // A split parked behind the one the run stopped in starts nothing, and ends what it joins.
+  FeedEnd end = job.interruption_requested() ? FeedEnd::interrupted : FeedEnd::all_fed;
   ++job.converting();
-  FeedEnd end = FeedEnd::all_fed;
-  if (!task.trace) {
+  if (end == FeedEnd::all_fed && !task.trace) {
     task.trace = chain.start_trace(task);
     if (!open_output(job, task, task.trace->output)) end = FeedEnd::refused;
-  } else {
+  } else if (task.trace) {
     // Frames that run back across the boundary are dropped as within one file.
     task.reader->last_time = task.trace->last_time;
   }
   if (end == FeedEnd::all_fed) end = feed_frames(job, task);
   --job.converting();
+  if (!task.trace) return end;
   task.trace->last_time = task.reader->last_time;
   if (end != FeedEnd::all_fed) {
     task.trace->broken = true;
@@ -372,6 +372,7 @@ ExitStatus file_finish(ConversionJob& job, FileTask& task) {
   // Its frames are in its recording's trace, which takes its input along.
   if (appended) {
     task.trace->inputs.push_back(pending_input_of(task, !result.ok()));
+    task.trace->frames += task.frames;
     if (task.trace->inputs.size() > 1) {
       DIAG(LOG_DEBUG, "Appended %s to %s", task.info.input_path.c_str(),
            task.trace->output.output_file->final_path().c_str());

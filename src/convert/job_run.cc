@@ -37,6 +37,7 @@ struct Turn {
   LogCapture said;
   bool commit = false;
   std::shared_ptr<SplitChain> closes;  // the recording that the end of the input ended
+  bool cut_short = false;              // the walk of the input stopped before its end
 };
 
 // The formats of the files in flight, one each: the job's own and more made by it. A worker
@@ -122,8 +123,6 @@ class JobRun final : public WalkVisitor {
       hand_over_walk_log();
     }
     pipeline_.drain();
-    // An input whose walk failed had no commit turn to end its last recording.
-    if (open_chain_) finish_chain(*close_chain(), job_.stopped());
     if (!walked) return std::nullopt;
     return *walked | finished_;
   }
@@ -141,18 +140,21 @@ class JobRun final : public WalkVisitor {
           output_of_input(root, input.view(), job_.flags().no_append_root);
       if (!output) return std::nullopt;
       status |= walk_input(root, input.view(), output->view(), *this);
+      // A stop seen by now may have cut the walk short, and its last recording with it.
+      bool cut_short = job_.stopped();
       // Each input's deletions are done before the next input is looked at: an input given
       // twice is then met the second time as a run that deleted every file at once would.
       hand_over_walk_log();
-      add_commit_turn();
+      add_commit_turn(cut_short);
     }
     return status;
   }
 
   // The end of an input: its last recording ends in turn, then -d's commit is done.
-  void add_commit_turn() {
+  void add_commit_turn(bool cut_short) {
     auto commit = std::make_shared<Turn>();
     commit->commit = true;
+    commit->cut_short = cut_short;
     std::vector<OrderedPipeline::Step> steps(FILE_STEPS.size());
     if (job_.flags().merge_splits) {
       steps[1] = [this, commit] {
@@ -184,8 +186,7 @@ class JobRun final : public WalkVisitor {
     task->output_folder_error = made_folder_error_;
     // A name that another file in flight writes too is given in turn only.
     int& writing = names_in_flight_[std::string(file.output)];
-    // The trace of a recording is named in turn: so is every other then.
-    task->name_shared = writing++ > 0 || job_.flags().merge_splits;
+    task->name_shared = writing++ > 0;
     take_turn(turn,
               {[this, task] {
                  LogCaptureScope keep(&task->log);
@@ -231,9 +232,10 @@ class JobRun final : public WalkVisitor {
     return chain;
   }
 
-  // A recording's trace, once every file of it was finished.
-  void finish_chain(SplitChain& chain, bool run_stops) {
-    ExitStatus status = split_chain_finish(job_, chain, run_stops);
+  // A recording's trace, once every file of it was finished: none after the run's stop was
+  // told, nor one whose walk the stop cut short.
+  void finish_chain(SplitChain& chain, bool cut_short) {
+    ExitStatus status = split_chain_finish(job_, chain, cut_short || job_.stop_told());
     if (!job_.stopped()) finished_ |= status;
   }
 
@@ -250,17 +252,14 @@ class JobRun final : public WalkVisitor {
     LogCaptureScope direct(nullptr);
     turn.said.replay();
     if (turn.commit) {
-      // A stop may have cut the recording short: then it is not published.
-      if (turn.closes) finish_chain(*turn.closes, job_.stopped());
+      if (turn.closes) finish_chain(*turn.closes, turn.cut_short);
       if (!job_.stopped()) finished_ |= job_.durable_commit().commit(job_);
       return;
     }
     if (!turn.file) return;
     FileTask& task = *turn.file;
     // The recording that deciding this file ended goes first: it ended before this file began.
-    if (task.closes) finish_chain(*task.closes, job_.stop_told());
-    // A split may have been parked, to be fed after the one before it: it is fed by now.
-    if (task.chain) task.chain->wait_until_fed(task);
+    if (task.closes) finish_chain(*task.closes, false);
     // A split that could not be fed whole ended its trace.
     bool ended_trace = task.trace && task.state != FileState::converted;
     ExitStatus result = file_finish(job_, task);

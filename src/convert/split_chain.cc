@@ -14,7 +14,8 @@ MergedTrace::MergedTrace(const FileTask& first)
   output.durable = first.durable;
   output.sink = first.sink;
   output.continuation = first.continuation;
-  // Named in turn, once the recording has ended.
+  // Named in turn, once the recording has ended: with -m every trace is, so none is named
+  // out of turn over another of the same name.
   output.name_shared = true;
 }
 
@@ -28,9 +29,15 @@ size_t SplitChain::attach(FileTask& task) {
 }
 
 void SplitChain::close() {
-  std::lock_guard<std::mutex> hold(lock_);
-  closed_ = true;
-  if (fed_ == attached_) end_output();
+  bool last_fed;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    closed_ = true;
+    last_fed = fed_ == attached_;
+  }
+  // Outside the lock: the decision that ends the chain need not wait for the trace's last
+  // writes, and no thread feeds it any more.
+  if (last_fed) end_output();
 }
 
 bool SplitChain::feed_now_or_park(FileTask& task) {
@@ -54,20 +61,20 @@ std::shared_ptr<MergedTrace> SplitChain::start_trace(const FileTask& first) {
 }
 
 FileTask* SplitChain::fed(FileTask& task) {
-  std::lock_guard<std::mutex> hold(lock_);
-  fed_ = task.place_in_chain + 1;
-  if (closed_ && fed_ == attached_) end_output();
-  was_fed_.notify_all();
-  auto next = parked_.find(fed_);
-  if (next == parked_.end()) return nullptr;
-  FileTask* parked = next->second;
-  parked_.erase(next);
-  return parked;
-}
-
-void SplitChain::wait_until_fed(const FileTask& task) {
-  std::unique_lock<std::mutex> hold(lock_);
-  was_fed_.wait(hold, [&] { return fed_ > task.place_in_chain; });
+  FileTask* next = nullptr;
+  bool ends;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    fed_ = task.place_in_chain + 1;
+    ends = closed_ && fed_ == attached_;
+    auto parked = parked_.find(fed_);
+    if (parked != parked_.end()) {
+      next = parked->second;
+      parked_.erase(parked);
+    }
+  }
+  if (ends) end_output();
+  return next;
 }
 
 std::shared_ptr<MergedTrace> SplitChain::last_trace() {
@@ -93,15 +100,21 @@ ExitStatus split_chain_finish(ConversionJob& job, SplitChain& chain, bool run_st
 ExitStatus merged_trace_finish(ConversionJob& job, MergedTrace& trace, bool run_stops) {
   trace.finished = true;
   FileTask& output = trace.output;
+  RunProgress* progress = job.setup().progress;
   if (run_stops) {
-    // Nothing of a recording the run did not finish is published.
+    // Nothing of a recording the run did not see end is published, nor counted as done.
     trace.ending.clear();
     (void)output_publish(job, output, true);
+    if (progress != nullptr) {
+      for (const PendingInput& input : trace.inputs) {
+        if (!input.failed) progress->files_converted.fetch_sub(1, std::memory_order_relaxed);
+      }
+      progress->frames.fetch_sub(trace.frames, std::memory_order_relaxed);
+    }
     return EXIT_OK;
   }
   trace.ending.replay();
   bool published = output_publish(job, output, false);
-  RunProgress* progress = job.setup().progress;
   if (!trace.broken && output.output_ended && published) {
     if (progress != nullptr && output.output_kept()) {
       progress->traces.fetch_add(1, std::memory_order_relaxed);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -37,6 +36,7 @@ struct MergedTrace {
   /// Where its last frame stood in time: the next split drops what runs back behind it. Only
   /// the thread that feeds the split whose turn it is.
   double last_time = 0;
+  int64_t frames = 0;   // of the splits in inputs
   bool broken = false;  // a split could not be fed whole: the trace is never published
   bool finished = false;  // its end was told, in its turn
   LogCapture ending;      // what ending it said, told in its turn
@@ -68,25 +68,21 @@ class SplitChain {
   /// A trace whose first split is this file.
   std::shared_ptr<MergedTrace> start_trace(const FileTask& first);
   /// The file was fed, whole or not, and its conversion ended: ends the trace when it was the
-  /// last. Answers the parked file to feed next, if any.
+  /// last. Answers the parked file to feed next, if any: it is fed within the same step as the
+  /// file before it, so every file is fed before its turn to be finished comes.
   FileTask* fed(FileTask& task);
-
-  // The job's thread.
-  /// Waits until the file was fed: its turn to be finished may come before.
-  void wait_until_fed(const FileTask& task);
 
   // In turn, once the chain was closed and every file of it finished.
   /// The trace not yet published, if any.
   std::shared_ptr<MergedTrace> last_trace();
 
  private:
-  // Ends the trace and gives the format back: no file is left to feed it. With lock_ held.
+  // Ends the trace and gives the format back: no file is left to feed it, and none will be.
   void end_output();
 
   TraceSink* sink_;
   std::function<void(TraceSink*)> give_back_;
   std::mutex lock_;
-  std::condition_variable was_fed_;
   // Under lock_.
   size_t attached_ = 0;
   size_t fed_ = 0;  // the files fed, in order
