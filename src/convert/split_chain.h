@@ -18,9 +18,10 @@ class ConversionJob;
 // --merge-splits. A logger cuts one recording into split files; in walk order, a file whose
 // header continues the file accepted before it is attached to that file's chain, and the
 // frames of a chain's files go one file after another, in order, into one trace named after
-// the first. Files are attached in turn (when they are decided), fed on any thread, and the
-// trace is published in turn once no file can be attached any more: when a file that does not
-// continue it is decided, or at the end of a command-line input. A file that cannot be fed
+// the first. Files are attached in turn (when they are decided), fed one after another, each
+// on the thread that fed the one before or its own, and the trace is published in turn once no
+// file can be attached any more: when a file that does not continue it is decided, or at the
+// end of a command-line input. A file that cannot be fed
 // whole ends its trace, which is then never published; the chain's next file starts a new one.
 
 /// One trace made of consecutive splits: the output of its first split, with the frames of
@@ -51,10 +52,8 @@ class SplitChain {
   SplitChain(const SplitChain&) = delete;
   SplitChain& operator=(const SplitChain&) = delete;
 
-  TraceSink* sink() const { return sink_; }
-
   // In turn.
-  /// Attaches the next file: answers its place in the chain.
+  /// Attaches the next file, which then writes with the chain's format: answers its place.
   size_t attach(FileTask& task);
   /// No more files come: ends the trace when its last file was fed.
   void close();
