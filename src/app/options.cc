@@ -33,6 +33,7 @@ struct OptionRows {
   struct arg_int* jobs;
   struct arg_lit* merge_splits;
   PathListArg* output_directory;
+  PathListArg* report;
   struct arg_lit* input_files;
   PathListArg* inputs;
   struct arg_end* end;
@@ -135,7 +136,8 @@ std::string describe_first_error(const OptionRows& rows) {
     std::snprintf(text, sizeof text, "Value \"%s\" for %s is too large", value, name.c_str());
     return text;
   }
-  bool path = option == &rows.output_directory->hdr || option == &rows.inputs->hdr;
+  bool path = option == &rows.output_directory->hdr || option == &rows.report->hdr ||
+              option == &rows.inputs->hdr;
   if (path) return "Out of memory while reading the paths of " + name;
   // Our checked string options answer codes above 255; their value is the first one given.
   if (code > 255) {
@@ -265,6 +267,9 @@ bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, ExitStat
   rows.output_directory =
       path_list_arg("O", "output-directory", "<file>", 0, 1, "where to place the converted files",
                     check_path_option, report_path_error, &settings.output_directories);
+  rows.report = path_list_arg(nullptr, "report", "<file>", 0, 1,
+                              "writes what became of each input to the file, as JSON Lines",
+                              check_path_option, report_path_error, &settings.report_paths);
   rows.input_files = arg_lit0("i", "input-files=<file(s)/folder(s)>",
                               "list of input files/folders, must have common root");
   rows.inputs = path_list_arg(nullptr, nullptr, "file(s)/folder(s)", 1, std::max(argc - 1, 1),
@@ -278,7 +283,8 @@ bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, ExitStat
   table = {rows.help,           rows.version,        rows.verbosity, rows.non_interactive,
            rows.delete_converted, rows.no_append_root, rows.buffer,    rows.jobs,
            rows.merge_splits};
-  void* const later_rows[] = {rows.output_directory, rows.input_files, rows.inputs, rows.end};
+  void* const later_rows[] = {rows.output_directory, rows.report, rows.input_files, rows.inputs,
+                              rows.end};
   bool result = false;
   if (settings.hooks != nullptr && !settings.hooks->add_options(settings, table)) {
     for (void* row : later_rows) std::free(row);

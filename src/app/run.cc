@@ -1,4 +1,7 @@
+#include <chrono>
+
 #include "app/progress_display.h"
+#include "app/report_output.h"
 #include "app/tool_settings.h"
 #include "base/exit_status.h"
 #include "convert/conversion_job.h"
@@ -33,6 +36,16 @@ int tool_main(int argc, char** argv) {
   job = job_create(settings->input_root.get(), settings->output_root, &settings->flags,
                    writer.get());
   if (!job) return out_of_memory();
+  ReportOutput report;
+  if (!settings->report_paths.empty()) {
+    // Its reasons are the error lines' words, whatever the verbosity.
+    log_keep_errors();
+    if (!report.open(settings->report_paths.front().view(), job->next_output_seed())) {
+      return EXIT_COMMAND_LINE.value();
+    }
+    job->report_to(report.report());
+  }
+  auto started = std::chrono::steady_clock::now();
   platform_catch_interrupts();
   // Scripts and pipes see only the log lines.
   std::unique_ptr<ProgressDisplay> display;
@@ -43,6 +56,13 @@ int tool_main(int argc, char** argv) {
   }
   status = job_run(*job, settings->input_set.inputs);
   if (display) display->finish();
+  if (report.report() != nullptr) {
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    int signal = job->stopped() ? platform_interruption() : 0;
+    if (!report.publish({status, signal, took.count()}) && signal == 0) {
+      status |= EXIT_FILE_FAILED;
+    }
+  }
   // The shell, and whatever script started us, must see the signal, not a status. Nothing is
   // left to release that the end of the process would not.
   if (job->stopped()) platform_die_of_interruption(platform_interruption());

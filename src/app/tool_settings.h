@@ -40,6 +40,7 @@ struct ToolSettings {
   ConversionFlags flags;
   InputSet input_set;
   StringList output_directories;
+  StringList report_paths;  // --report: at most one
   std::unique_ptr<FolderRoot> input_root;
   /// Either input_root itself or separate_output_root.
   FolderRoot* output_root = nullptr;

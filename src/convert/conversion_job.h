@@ -9,6 +9,7 @@
 #include "convert/durable_commit.h"
 #include "convert/file_task.h"
 #include "convert/run_progress.h"
+#include "convert/run_report.h"
 #include "convert/trace_sink.h"
 #include "fs/folder_root.h"
 #include "fs/input_set.h"
@@ -29,6 +30,8 @@ struct JobSetup {
   /// Where the run tells how far it got, for a display; none by default. The run then counts
   /// the files and their bytes first.
   RunProgress* progress = nullptr;
+  /// Where the run tells what became of each input (--report); none by default.
+  RunReport* report = nullptr;
   /// Where the run learns that it is to stop: the platform's interruption by default.
   int (*interruption)() = nullptr;
   /// Seeds the hidden names of outputs: different between runs.
@@ -54,6 +57,7 @@ class ConversionJob {
 
   // Before the run.
   void show_progress(RunProgress* progress) { setup_.progress = progress; }
+  void report_to(RunReport* report) { setup_.report = report; }
   void take_interruption_from(int (*interruption)()) { setup_.interruption = interruption; }
   /// The next file starts a chain of its own: no repeat, no continuation.
   void forget_previous_file() { in_turn_.previous_file = TraceFileInfo{}; }

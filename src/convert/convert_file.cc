@@ -186,6 +186,7 @@ void end_conversion(FileTask& task, FeedEnd end) {
   if (task.reader) {
     task.skipped_lines = task.reader->skipped_lines;
     task.rollovers = task.reader->rollovers;
+    task.implausible_rollovers = task.reader->implausible_rollovers;
   }
   task.reader.reset();
   Status closed = byte_stream_close(task.stream);
@@ -224,7 +225,7 @@ void count_finished(const ConversionJob& job, const FileTask& task, ExitStatus r
 void queue_for_deletion(ConversionJob& job, FileTask& task, ExitStatus result) {
   // A split waits with its trace, which is queued once the recording ends.
   if (task.was_accepted() && !task.chain) {
-    job.durable_commit().queue(task, {pending_input_of(task, !result.ok())});
+    job.durable_commit().queue(job, task, {pending_input_of(task, !result.ok())});
   }
   const char* kept = nullptr;
   if (task.state == FileState::interrupted) {
@@ -371,6 +372,8 @@ ExitStatus file_finish(ConversionJob& job, FileTask& task) {
   ExitStatus result = task.has_failed() ? EXIT_FILE_FAILED : EXIT_OK;
   // Its frames are in its recording's trace, which takes its input along.
   if (appended) {
+    // Its entry waits for the trace's end.
+    if (job.setup().report != nullptr) job.setup().report->hold(task.report_entry);
     task.trace->inputs.push_back(pending_input_of(task, !result.ok()));
     task.trace->frames += task.frames;
     if (task.trace->inputs.size() > 1) {

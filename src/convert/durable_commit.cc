@@ -40,8 +40,9 @@ bool keep_identical(const ConversionJob& job, const PendingTrace& pending) {
   return false;
 }
 
-// Removes an input whose trace is durable, when it is still the file that was read.
-ExitStatus remove_input(ConversionJob& job, const PendingInput& input) {
+// Removes an input whose trace is durable, when it is still the file that was read; removed
+// says whether it went.
+ExitStatus remove_input(ConversionJob& job, const PendingInput& input, bool& removed) {
   StrView path = input.input_path.view();
   if (job.check_interruption()) {
     DIAG(LOG_DEBUG, "Kept %.*s: the run was interrupted", STR_VIEW_ARG(path));
@@ -55,9 +56,10 @@ ExitStatus remove_input(ConversionJob& job, const PendingInput& input) {
     log_conversion_failed(path);
     return EXIT_FILE_FAILED;
   }
-  Status removed = folder_root_remove(input_root, path);
-  if (!removed.ok()) {
-    DIAG_FAILURE(LOG_ERROR, removed.error(), "Could not remove input file after conversion: %.*s",
+  Status removal = folder_root_remove(input_root, path);
+  removed = removal.ok();
+  if (!removed) {
+    DIAG_FAILURE(LOG_ERROR, removal.error(), "Could not remove input file after conversion: %.*s",
                  STR_VIEW_ARG(path));
   } else {
     DIAG(LOG_DEBUG, "Removed %.*s: its trace is whole and on disk", STR_VIEW_ARG(path));
@@ -69,9 +71,11 @@ ExitStatus remove_input(ConversionJob& job, const PendingInput& input) {
 
 // Makes the pending traces durable and publishes them, in order, never over anything at their
 // names; answers for each whether it is now published and durable.
-std::vector<bool> DurableCommit::publish_traces(ConversionJob& job) {
+std::vector<bool> DurableCommit::publish_traces(ConversionJob& job,
+                                                std::vector<std::string>& failures) {
   FolderRoot* output_root = job.setup().output_root;
   std::vector<bool> published(pending_.size(), false);
+  failures.assign(pending_.size(), {});
   std::vector<SmallString> flushed;
   for (const PendingTrace& pending : pending_) {
     flushed.push_back(pending.identical ? pending.trace->final_path()
@@ -83,6 +87,7 @@ std::vector<bool> DurableCommit::publish_traces(ConversionJob& job) {
   int sync_error = sync.error();
   std::vector<SmallString> finals;
   for (size_t i = 0; i < pending_.size(); ++i) {
+    LogErrorTap tap;
     const PendingTrace& pending = pending_[i];
     const SmallString& final_path = pending.trace->final_path();
     Status renamed = Status::failure();
@@ -103,7 +108,10 @@ std::vector<bool> DurableCommit::publish_traces(ConversionJob& job) {
     }
     if (!renamed.ok() || pending.identical) {
       remove_trace(pending);
-      if (!renamed.ok()) continue;
+      if (!renamed.ok()) {
+        failures[i] = tap.first_error();
+        continue;
+      }
     }
     published[i] = true;
     finals.push_back(final_path);
@@ -113,17 +121,20 @@ std::vector<bool> DurableCommit::publish_traces(ConversionJob& job) {
     sync_error = names.error();
     for (size_t i = 0; i < pending_.size(); ++i) {
       if (!published[i]) continue;
+      LogErrorTap tap;
       DIAG(LOG_ERROR, "Could not flush CAN file %s to disk",
            pending_[i].trace->final_path().c_str());
       log_reason(LOG_ERROR, sync_error);
       published[i] = false;
+      failures[i] = tap.first_error();
     }
   }
   return published;
 }
 
 PendingInput pending_input_of(const FileTask& task, bool failed) {
-  return PendingInput{task.info.input_path, task.opened, task.reached_through_link, failed};
+  return PendingInput{task.info.input_path, task.opened, task.reached_through_link, failed,
+                      task.report_entry};
 }
 
 bool DurableCommit::holds_trace_for(const SmallString& final_path) const {
@@ -133,7 +144,8 @@ bool DurableCommit::holds_trace_for(const SmallString& final_path) const {
   return false;
 }
 
-void DurableCommit::queue(FileTask& output, std::vector<PendingInput> inputs) {
+void DurableCommit::queue(const ConversionJob& job, FileTask& output,
+                          std::vector<PendingInput> inputs) {
   bool trace_waiting = output.output_state == OutputState::staged;
   for (const PendingInput& input : inputs) {
     StrView path = input.input_path.view();
@@ -146,26 +158,45 @@ void DurableCommit::queue(FileTask& output, std::vector<PendingInput> inputs) {
     }
   }
   if (!trace_waiting) return;
-  for (const PendingInput& input : inputs) pending_bytes_ += input.identity.size;
+  RunReport* report = job.setup().report;
+  for (const PendingInput& input : inputs) {
+    pending_bytes_ += input.identity.size;
+    if (report != nullptr) report->hold(input.report_entry);
+  }
   pending_.push_back(PendingTrace{std::move(output.output_file), output.output_identical,
                                   output.output_existing, std::move(inputs)});
 }
 
 ExitStatus DurableCommit::commit(ConversionJob& job) {
   if (pending_.empty()) return EXIT_OK;
-  std::vector<bool> published = publish_traces(job);
+  std::vector<std::string> failures;
+  std::vector<bool> published = publish_traces(job, failures);
+  RunReport* report = job.setup().report;
   ExitStatus status = EXIT_OK;
   for (size_t i = 0; i < pending_.size(); ++i) {
-    if (!published[i]) {
-      for (const PendingInput& input : pending_[i].inputs) {
+    for (const PendingInput& input : pending_[i].inputs) {
+      LogErrorTap tap;
+      ExitStatus removal = EXIT_OK;
+      bool removed = false;
+      if (!published[i]) {
         if (!input.failed) log_conversion_failed(input.input_path.view());
+      } else if (input.removable()) {
+        removal = remove_input(job, input, removed);
+        status |= removal;
       }
+      if (report == nullptr) continue;
+      ReportEntry& entry = report->entry(input.report_entry);
+      if (!published[i] || !removal.ok()) {
+        entry.outcome = InputOutcome::failed;
+        entry.reason = published[i] ? tap.first_error() : failures[i];
+      }
+      if (!published[i]) entry.output.clear();
+      entry.removed = removed;
+      report->release(input.report_entry);
+    }
+    if (!published[i]) {
       count_unpublished(job, pending_[i]);
       status |= EXIT_FILE_FAILED;
-      continue;
-    }
-    for (const PendingInput& input : pending_[i].inputs) {
-      if (input.removable()) status |= remove_input(job, input);
     }
   }
   clear();
@@ -174,9 +205,21 @@ ExitStatus DurableCommit::commit(ConversionJob& job) {
 
 void DurableCommit::publish_on_stop(ConversionJob& job) {
   if (!pending_.empty()) {
-    std::vector<bool> published = publish_traces(job);
+    std::vector<std::string> failures;
+    std::vector<bool> published = publish_traces(job, failures);
+    RunReport* report = job.setup().report;
     for (size_t i = 0; i < pending_.size(); ++i) {
       if (!published[i]) count_unpublished(job, pending_[i]);
+      if (report == nullptr) continue;
+      for (const PendingInput& input : pending_[i].inputs) {
+        ReportEntry& entry = report->entry(input.report_entry);
+        if (!published[i]) {
+          entry.outcome = InputOutcome::failed;
+          entry.output.clear();
+          entry.reason = failures[i];
+        }
+        report->release(input.report_entry);
+      }
     }
   }
   clear();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/exit_status.h"
@@ -21,6 +22,7 @@ struct PendingInput {
   PathStatus identity;  // as the input was opened
   bool reached_through_link = false;
   bool failed = false;  // the file failed already and said so; its trace is published anyway
+  size_t report_entry = SIZE_MAX;  // its entry in the run's report, held while it waits
   bool removable() const { return !failed && !reached_through_link; }
 };
 
@@ -49,7 +51,7 @@ class DurableCommit {
   bool holds_trace_for(const SmallString& final_path) const;
   /// After an output was published in turn: the inputs whose frames it holds wait with it for
   /// the commit when it is staged; otherwise they stay.
-  void queue(FileTask& output, std::vector<PendingInput> inputs);
+  void queue(const ConversionJob& job, FileTask& output, std::vector<PendingInput> inputs);
   /// Makes the waiting traces durable and publishes them, then removes those inputs that are
   /// still the files read. Answers the status of the files that failed only now.
   ExitStatus commit(ConversionJob& job);
@@ -59,7 +61,8 @@ class DurableCommit {
   void publish_on_stop(ConversionJob& job);
 
  private:
-  std::vector<bool> publish_traces(ConversionJob& job);
+  /// failures: for each trace not published, why, as its lines said.
+  std::vector<bool> publish_traces(ConversionJob& job, std::vector<std::string>& failures);
   void clear();
 
   std::vector<PendingTrace> pending_;  // in walk order

@@ -110,8 +110,10 @@ struct FileTask {
   int64_t frames = 0;         // written to its trace
   int64_t skipped_lines = 0;  // whose timestamps ran backwards
   int64_t rollovers = 0;      // timestamps taken for a wrap of the clock
+  int64_t implausible_rollovers = 0;  // ... of which ran back by less than half a period
   int64_t bytes_told = 0;     // of its input, added to the run's progress
   std::optional<int> close_error;  // why its input could not be closed after the conversion
+  size_t report_entry = SIZE_MAX;  // its entry in the run's report, if there is one
 };
 
 }  // namespace velmarch

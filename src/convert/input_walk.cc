@@ -66,6 +66,7 @@ class Walk {
         return EXIT_OK;
       case PATH_MISSING:
         DIAG(LOG_WARN, "Could not find input file/folder %.*s", STR_VIEW_ARG(input));
+        visitor_.on_missing(input);
         return EXIT_INPUT_MISSING;
       case PATH_DIRECTORY:
         return walk_folder(input, output, through_link, status);
@@ -82,6 +83,7 @@ class Walk {
                  bool named) {
     if (!is_txt(path_extension(input))) {
       DIAG(named ? LOG_WARN : LOG_DEBUG, "Passed over %.*s: not a txt file", STR_VIEW_ARG(input));
+      visitor_.on_passed_over(input, status);
       return;
     }
     visitor_.on_file(WalkedFile{input, without_extension(output), through_link, status});

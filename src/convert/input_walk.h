@@ -24,6 +24,10 @@ class WalkVisitor {
   virtual bool stop_requested() = 0;
   /// A "txt" file and where its output goes.
   virtual void on_file(const WalkedFile& file) = 0;
+  /// A file that is not a "txt" file, which the walk passed over.
+  virtual void on_passed_over(StrView /*input*/, const PathStatus& /*status*/) {}
+  /// An input of the command line that is not there.
+  virtual void on_missing(StrView /*input*/) {}
 };
 
 /// Walks one input of the command line, relative to the root: a file, or a folder depth-first

@@ -38,7 +38,42 @@ struct Turn {
   bool commit = false;
   std::shared_ptr<SplitChain> closes;  // the recording that the end of the input ended
   bool cut_short = false;              // the walk of the input stopped before its end
+  std::unique_ptr<ReportEntry> walked;  // an input the walk passed over or did not find
 };
+
+// The path as the user's system names it, for the report: the root's own "/" is the one
+// between the two parts.
+std::string full_path(const FolderRoot* root, StrView relative) {
+  std::string path(root->root().view());
+  if (!path.empty() && path.back() != '/' && !relative.empty()) path += '/';
+  path.append(relative.data(), relative.size());
+  return path;
+}
+
+// A finished file's entry: what its conversion found, and why it failed, in its lines' words.
+void fill_entry(ReportEntry& entry, const ConversionJob& job, const FileTask& task,
+                std::string reason) {
+  switch (task.state) {
+    case FileState::converted: entry.outcome = InputOutcome::converted; break;
+    case FileState::repeat: entry.outcome = InputOutcome::repeat; break;
+    case FileState::interrupted: entry.outcome = InputOutcome::interrupted; break;
+    default: entry.outcome = InputOutcome::failed; break;
+  }
+  const FileTask* output = task.trace ? &task.trace->output : &task;
+  bool in_trace = task.trace ? task.state == FileState::converted : task.output_kept();
+  if (in_trace) {
+    SmallString path(output->info.output_path.view());
+    path.append(task.sink->extension());
+    entry.output = full_path(job.setup().output_root, path.view());
+  }
+  entry.frames = task.frames;
+  entry.lines_skipped = task.skipped_lines;
+  entry.rollovers = task.rollovers;
+  entry.implausible_rollovers = task.implausible_rollovers;
+  entry.input_bytes = task.opened.size;
+  if (task.state == FileState::interrupted && reason.empty()) reason = "the run was interrupted";
+  if (entry.outcome != InputOutcome::converted) entry.reason = std::move(reason);
+}
 
 // The formats of the files in flight, one each: the job's own and more made by it. A worker
 // takes one when its file is accepted; the job's thread gives it back when the file is done.
@@ -166,6 +201,28 @@ class JobRun final : public WalkVisitor {
 
   bool stop_requested() override { return job_.check_interruption(); }
 
+  void on_passed_over(StrView input, const PathStatus& status) override {
+    report_walked(input, InputOutcome::passed_over, "not a txt file", status.size);
+  }
+
+  void on_missing(StrView input) override {
+    report_walked(input, InputOutcome::failed, "Could not find input file/folder", 0);
+  }
+
+  // An input of the walk that is no file to convert takes its place in the report.
+  void report_walked(StrView input, InputOutcome outcome, const char* reason, int64_t bytes) {
+    if (job_.setup().report == nullptr) return;
+    hand_over_walk_log();
+    auto turn = std::make_shared<Turn>();
+    turn->walked = std::make_unique<ReportEntry>();
+    ReportEntry& entry = *turn->walked;
+    entry.input = full_path(job_.setup().input_root, input);
+    entry.outcome = outcome;
+    entry.reason = reason;
+    entry.input_bytes = bytes;
+    take_turn(turn, {}, 0);
+  }
+
   // Makes the file's output folder, then puts the file in line.
   void on_file(const WalkedFile& file) override {
     StrView folder = path_directory_part(file.output);
@@ -256,13 +313,32 @@ class JobRun final : public WalkVisitor {
       if (!job_.stopped()) finished_ |= job_.durable_commit().commit(job_);
       return;
     }
+    RunReport* report = job_.setup().report;
+    if (turn.walked) {
+      if (report != nullptr && !job_.stop_told()) report->release(report->add(*turn.walked));
+      return;
+    }
     if (!turn.file) return;
     FileTask& task = *turn.file;
     // The recording that deciding this file ended goes first: it ended before this file began.
     if (task.closes) finish_chain(*task.closes, false);
     // A split that could not be fed whole ended its trace.
     bool ended_trace = task.trace && task.state != FileState::converted;
-    ExitStatus result = file_finish(job_, task);
+    // What the run never did, or did after its stop, is not reported.
+    bool reported =
+        report != nullptr && task.state != FileState::abandoned && !job_.stop_told();
+    if (reported) {
+      ReportEntry entry;
+      entry.input = full_path(job_.setup().input_root, task.info.input_path.view());
+      task.report_entry = report->add(std::move(entry));
+    }
+    ExitStatus result;
+    {
+      LogErrorTap tap;
+      result = file_finish(job_, task);
+      if (reported) fill_entry(report->entry(task.report_entry), job_, task, tap.first_error());
+    }
+    if (reported) report->release(task.report_entry);
     if (task.sink != nullptr && !task.chain) sinks_.give_back(task.sink);
     auto name = names_in_flight_.find(std::string(task.info.output_path.view()));
     if (--name->second == 0) names_in_flight_.erase(name);

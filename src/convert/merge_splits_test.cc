@@ -12,34 +12,11 @@
 #include "convert/conversion_job.h"
 #include "testing/job_runs.h"
 #include "testing/memory_folder_root.h"
+#include "testing/text_logs.h"
 #include "trc/trc_writer.h"
 
 namespace velmarch {
 namespace {
-
-std::string header(const std::string& logger, int session, int split) {
-  return "# Logger ID: " + logger + "\n# Session No.: " + std::to_string(session) +
-         "\n# Split No.: " + std::to_string(split) +
-         "\n# Time: 20241017T110553\n# Value separator: \";\"\n# Time format: 3\n"
-         "# Time separator: \":\"\n# Time separator ms: \".\"\nTimestamp;Type;ID;Length;Data\n";
-}
-
-// Frames `from` to `from + count - 1`, 10 ms apart from 11:05:53.
-std::string records(int from, int count) {
-  std::string lines;
-  for (int i = from; i < from + count; ++i) {
-    int ms = 53000 + 10 * i;
-    char line[64];
-    std::snprintf(line, sizeof line, "11:05:%02d.%03d;%d;%X;2;%02X%02X\n", ms / 1000, ms % 1000,
-                  i % 3 == 0 ? 1 : 0, 0x100 + i, i & 0xFF, i >> 8);
-    lines += line;
-  }
-  return lines;
-}
-
-std::string split(const std::string& logger, int session, int number, int from, int count) {
-  return header(logger, session, number) + records(from, count);
-}
 
 int interruption_signal = 0;
 int interrupt_after = -1;  // calls that answer no before the run is interrupted
@@ -87,7 +64,7 @@ class MergeSplits : public ::testing::Test {
   // A recording of five splits of 20 frames each: c/01.txt to c/05.txt.
   void add_five_splits() {
     for (int i = 1; i <= 5; ++i) {
-      fs->add_file("c/0" + std::to_string(i) + ".txt", split("L1", 17, i, 20 * (i - 1), 20));
+      fs->add_file("c/0" + std::to_string(i) + ".txt", split_log("L1", 17, i, 20 * (i - 1), 20));
     }
   }
 
@@ -99,23 +76,23 @@ class MergeSplits : public ::testing::Test {
 };
 
 TEST_F(MergeSplits, ACardGivesOneTracePerRecording) {
-  fs->add_file("card/01.txt", split("L1", 1, 1, 0, 5));      // a recording of one split
-  fs->add_file("card/02.txt", split("L1", 2, 1, 0, 7));      // of two
-  fs->add_file("card/03.txt", split("L1", 2, 2, 7, 7));
+  fs->add_file("card/01.txt", split_log("L1", 1, 1, 0, 5));      // a recording of one split
+  fs->add_file("card/02.txt", split_log("L1", 2, 1, 0, 7));      // of two
+  fs->add_file("card/03.txt", split_log("L1", 2, 2, 7, 7));
   for (int i = 1; i <= 5; ++i) {                            // of five, with a repeat
-    fs->add_file("card/1" + std::to_string(i) + ".txt", split("L1", 3, i, 10 * (i - 1), 10));
+    fs->add_file("card/1" + std::to_string(i) + ".txt", split_log("L1", 3, i, 10 * (i - 1), 10));
   }
-  fs->add_file("card/13r.txt", split("L1", 3, 3, 100, 3));  // a repeat of split 3
-  fs->add_file("card/21.txt", split("L1", 4, 1, 0, 4));      // a gap after split 2
-  fs->add_file("card/22.txt", split("L1", 4, 2, 4, 4));
-  fs->add_file("card/24.txt", split("L1", 4, 4, 12, 4));
-  fs->add_file("card/31.txt", split("L1", 5, 1, 0, 4));      // a rejected header in between
-  fs->add_file("card/32.txt", split("L1", 0, 2, 4, 4));
-  fs->add_file("card/33.txt", split("L1", 5, 2, 4, 4));
-  fs->add_file("card/41.txt", split("L1", 6, 1, 0, 4));      // two loggers, interleaved
-  fs->add_file("card/42.txt", split("L2", 6, 1, 0, 4));
-  fs->add_file("card/43.txt", split("L1", 6, 2, 4, 4));
-  fs->add_file("card/44.txt", split("L2", 6, 2, 4, 4));
+  fs->add_file("card/13r.txt", split_log("L1", 3, 3, 100, 3));  // a repeat of split 3
+  fs->add_file("card/21.txt", split_log("L1", 4, 1, 0, 4));      // a gap after split 2
+  fs->add_file("card/22.txt", split_log("L1", 4, 2, 4, 4));
+  fs->add_file("card/24.txt", split_log("L1", 4, 4, 12, 4));
+  fs->add_file("card/31.txt", split_log("L1", 5, 1, 0, 4));      // a rejected header in between
+  fs->add_file("card/32.txt", split_log("L1", 0, 2, 4, 4));
+  fs->add_file("card/33.txt", split_log("L1", 5, 2, 4, 4));
+  fs->add_file("card/41.txt", split_log("L1", 6, 1, 0, 4));      // two loggers, interleaved
+  fs->add_file("card/42.txt", split_log("L2", 6, 1, 0, 4));
+  fs->add_file("card/43.txt", split_log("L1", 6, 2, 4, 4));
+  fs->add_file("card/44.txt", split_log("L2", 6, 2, 4, 4));
 
   for (int jobs : {1, 3}) {
     SCOPED_TRACE(std::to_string(jobs) + " jobs");
@@ -133,10 +110,10 @@ TEST_F(MergeSplits, ACardGivesOneTracePerRecording) {
                        "E Could not parse file header",
                        "E Error during conversion of card/32.txt",
                    }));
-    EXPECT_EQ(fs->file("card_out/02.trc"), trace_of_one_file(split("L1", 2, 1, 0, 14)));
-    EXPECT_EQ(fs->file("card_out/11.trc"), trace_of_one_file(split("L1", 3, 1, 0, 50)));
-    EXPECT_EQ(fs->file("card_out/21.trc"), trace_of_one_file(split("L1", 4, 1, 0, 8)));
-    EXPECT_EQ(fs->file("card_out/24.trc"), trace_of_one_file(split("L1", 4, 4, 12, 4)));
+    EXPECT_EQ(fs->file("card_out/02.trc"), trace_of_one_file(split_log("L1", 2, 1, 0, 14)));
+    EXPECT_EQ(fs->file("card_out/11.trc"), trace_of_one_file(split_log("L1", 3, 1, 0, 50)));
+    EXPECT_EQ(fs->file("card_out/21.trc"), trace_of_one_file(split_log("L1", 4, 1, 0, 8)));
+    EXPECT_EQ(fs->file("card_out/24.trc"), trace_of_one_file(split_log("L1", 4, 4, 12, 4)));
   }
 }
 
@@ -148,11 +125,11 @@ TEST_F(MergeSplits, WithoutTheFlagEverySplitHasItsOwnTrace) {
 }
 
 TEST_F(MergeSplits, FramesRunningBackAcrossASplitAreDroppedAsWithinOneFile) {
-  fs->add_file("c/01.txt", split("L1", 1, 1, 0, 10));
-  fs->add_file("c/02.txt", split("L1", 1, 2, 5, 10));  // its first four run back
+  fs->add_file("c/01.txt", split_log("L1", 1, 1, 0, 10));
+  fs->add_file("c/02.txt", split_log("L1", 1, 2, 5, 10));  // its first four run back
   EXPECT_EQ(run({"c"}), 0);
   EXPECT_EQ(fs->file("c_out/01.trc"),
-            trace_of_one_file(split("L1", 1, 1, 0, 10) + records(5, 10)));
+            trace_of_one_file(split_log("L1", 1, 1, 0, 10) + split_records(5, 10)));
 }
 
 TEST_F(MergeSplits, WithDeletionEveryInputGoesOnlyAfterTheWholeTraceIsDurable) {
@@ -191,7 +168,7 @@ TEST_F(MergeSplits, AFailingMiddleSplitPublishesNoPartOfItsTraceAndDeletesNothin
     // The splits after it start a trace of their own, and only their inputs go.
     EXPECT_EQ(fs->files(), (std::vector<std::string>{"c/01.txt", "c/02.txt", "c/03.txt",
                                                     "c_out/04.trc"}));
-    EXPECT_EQ(fs->file("c_out/04.trc"), trace_of_one_file(split("L1", 17, 4, 60, 40)));
+    EXPECT_EQ(fs->file("c_out/04.trc"), trace_of_one_file(split_log("L1", 17, 4, 60, 40)));
   }
 }
 
@@ -245,8 +222,8 @@ TEST_F(MergeSplits, AnInterruptionPublishesNothingOfTheRecordingInFlight) {
 }
 
 TEST_F(MergeSplits, ARecordingEndsWithItsCommandLineInput) {
-  fs->add_file("a/01.txt", split("L1", 1, 1, 0, 5));
-  fs->add_file("b/02.txt", split("L1", 1, 2, 5, 5));
+  fs->add_file("a/01.txt", split_log("L1", 1, 1, 0, 5));
+  fs->add_file("b/02.txt", split_log("L1", 1, 2, 5, 5));
   EXPECT_EQ(run({"a", "b"}), 0);
   EXPECT_EQ(traces(), (std::vector<std::string>{"a_out/01.trc", "b_out/02.trc"}));
 }

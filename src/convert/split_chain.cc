@@ -97,11 +97,35 @@ ExitStatus split_chain_finish(ConversionJob& job, SplitChain& chain, bool run_st
   return merged_trace_finish(job, *trace, run_stops);
 }
 
+namespace {
+
+// Tells the report what became of the splits in the trace, once it ended: their entries were
+// held for this. A trace that waits for -d's commit holds them on.
+void report_splits(const ConversionJob& job, const MergedTrace& trace, InputOutcome outcome,
+                   const std::string& reason) {
+  RunReport* report = job.setup().report;
+  if (report == nullptr) return;
+  for (const PendingInput& input : trace.inputs) {
+    ReportEntry& entry = report->entry(input.report_entry);
+    if (outcome != InputOutcome::converted && entry.outcome == InputOutcome::converted) {
+      entry.outcome = outcome;
+      entry.output.clear();
+      entry.reason = reason;
+    }
+    report->release(input.report_entry);
+  }
+}
+
+}  // namespace
+
 ExitStatus merged_trace_finish(ConversionJob& job, MergedTrace& trace, bool run_stops) {
   trace.finished = true;
   FileTask& output = trace.output;
   RunProgress* progress = job.setup().progress;
+  LogErrorTap tap;
   if (run_stops) {
+    report_splits(job, trace, InputOutcome::interrupted,
+                  "the run stopped before its recording ended");
     // Nothing of a recording the run did not see end is published, nor counted as done.
     trace.ending.clear();
     (void)output_publish(job, output, true);
@@ -119,7 +143,8 @@ ExitStatus merged_trace_finish(ConversionJob& job, MergedTrace& trace, bool run_
     if (progress != nullptr && output.output_kept()) {
       progress->traces.fetch_add(1, std::memory_order_relaxed);
     }
-    if (output.durable) job.durable_commit().queue(output, std::move(trace.inputs));
+    if (output.durable) job.durable_commit().queue(job, output, trace.inputs);
+    report_splits(job, trace, InputOutcome::converted, {});
     return EXIT_OK;
   }
   if (!trace.broken) {
@@ -128,6 +153,7 @@ ExitStatus merged_trace_finish(ConversionJob& job, MergedTrace& trace, bool run_
     DIAG(LOG_ERROR, "Trace %s not written: a later split of its recording failed",
          output.output_file->final_path().c_str());
   }
+  report_splits(job, trace, InputOutcome::failed, tap.first_error());
   // The splits converted into it are in no trace after all.
   ExitStatus status = EXIT_OK;
   for (const PendingInput& input : trace.inputs) {

@@ -75,7 +75,8 @@ TEST_F(TraceOutput, DurableTraceIsStagedUnderItsHiddenName) {
   EXPECT_FALSE(root.has_file("run.trc"));
   ASSERT_EQ(root.files().size(), 1u);
   EXPECT_EQ(final_path_of(root.files()[0]).view(), "run.trc");
-  job->durable_commit().queue(*task, {pending_input_of(*task, true)});  // an input kept: the trace is published all the same
+  // An input kept: the trace is published all the same.
+  job->durable_commit().queue(*job, *task, {pending_input_of(*task, true)});
   ASSERT_EQ(job->durable_commit().waiting(), 1u);
   EXPECT_EQ(job_commit(*job), EXIT_OK);
   EXPECT_EQ(root.file("run.trc"), read_test_data("example_v1_1.trc"));

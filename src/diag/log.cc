@@ -1,6 +1,7 @@
 #include "diag/log.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "diag/status_line.h"
 #include "platform/platform.h"
@@ -8,12 +9,33 @@
 namespace velmarch {
 
 int log_output_level = LOG_INFO;
+int log_format_level = LOG_INFO;
 
 namespace {
 
 thread_local LogCapture* current_capture = nullptr;
+thread_local LogErrorTap* current_tap = nullptr;
+bool errors_kept = false;
 
 }  // namespace
+
+LogErrorTap::LogErrorTap() : previous_(current_tap) { current_tap = this; }
+
+LogErrorTap::~LogErrorTap() { current_tap = previous_; }
+
+void LogErrorTap::note(int level, const char* message) {
+  if (level < LOG_ERROR || complete_) return;
+  static constexpr char REASON[] = "Reason: ";
+  if (text_.empty()) {
+    text_ = message;
+  } else {
+    complete_ = true;
+    if (std::strncmp(message, REASON, sizeof REASON - 1) == 0) {
+      text_ += ": ";
+      text_ += message + sizeof REASON - 1;
+    }
+  }
+}
 
 LogCaptureScope::LogCaptureScope(LogCapture* capture) : previous_(current_capture) {
   current_capture = capture;
@@ -27,7 +49,15 @@ void LogCapture::replay() {
   lines_.clear();
 }
 
-void log_set_output_level(int level) { log_output_level = level; }
+void log_set_output_level(int level) {
+  log_output_level = level;
+  log_format_level = errors_kept && level > LOG_ERROR ? LOG_ERROR : level;
+}
+
+void log_keep_errors() {
+  errors_kept = true;
+  log_set_output_level(log_output_level);
+}
 
 namespace {
 
@@ -116,6 +146,16 @@ void log_message(int level, const char* format, ...) {
     current_capture->add(level, std::move(message));
     return;
   }
+  if (current_tap != nullptr && level >= LOG_ERROR) {
+    va_list args;
+    va_start(args, format);
+    char message[LOG_LINE_MAX + 1];
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    current_tap->note(level, message);
+  }
+  // Formatted only for a tap's sake.
+  if (level < log_output_level) return;
   PlatformLocalTime now = platform_local_time();
   char line[LOG_LINE_MAX + 1];
   va_list args;

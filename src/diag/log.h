@@ -20,10 +20,14 @@ enum LogLevel : int {
 
 /// Process-wide; what the default verbosity shows until the command line sets it.
 extern int log_output_level;
+/// The lowest level formatted: the output level, or errors too when their words are kept.
+extern int log_format_level;
 
 void log_set_output_level(int level);
+/// Errors are formatted whatever the output level, for a LogErrorTap to keep their words.
+void log_keep_errors();
 
-inline bool log_enabled(int level) { return log_output_level <= level; }
+inline bool log_enabled(int level) { return log_format_level <= level; }
 
 /// Writes one line to standard error: local time, process and thread ids, level tag, message.
 /// It writes whatever it is given: callers filter with DIAG so that nothing is formatted for a
@@ -68,6 +72,26 @@ class LogCaptureScope {
 
  private:
   LogCapture* previous_;
+};
+
+/// While it lives, the first error (LOG_ERROR or worse) written on this thread is kept, with
+/// the reason that follows it: why a file failed, in the words its lines used. Captured lines
+/// count when they are replayed.
+class LogErrorTap {
+ public:
+  LogErrorTap();
+  ~LogErrorTap();
+  LogErrorTap(const LogErrorTap&) = delete;
+  LogErrorTap& operator=(const LogErrorTap&) = delete;
+
+  /// "What failed: the system's words", or empty when no error was written.
+  const std::string& first_error() const { return text_; }
+  void note(int level, const char* message);
+
+ private:
+  LogErrorTap* previous_;
+  std::string text_;
+  bool complete_ = false;  // a line after the first error came: nothing more is added
 };
 
 /// The line log_message would write, composed into line (at least LOG_LINE_MAX + 1 bytes) with

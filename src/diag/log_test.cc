@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <thread>
 
@@ -96,6 +97,35 @@ TEST(LogCapture, KeptLinesAreWrittenLaterInOrder) {
   // Both lines carry this thread's id.
   std::string id = std::to_string(platform_thread_id());
   EXPECT_NE(written.substr(0, first).find(" " + id), std::string::npos);
+}
+
+// A report keeps why a file failed even when the user asked for fatal lines only: the first
+// error and its reason, as a replay of captured lines tells them, and nothing after.
+TEST(LogErrorTap, KeepsTheFirstErrorAndItsReasonWhateverTheOutputLevel) {
+  int saved = log_output_level;
+  log_keep_errors();
+  log_set_output_level(LOG_FATAL);
+  LogCapture capture;
+  {
+    LogCaptureScope keep(&capture);
+    DIAG(LOG_WARN, "not kept");
+    DIAG_FAILURE(LOG_ERROR, ENOENT, "Could not open input file %s", "a.txt");
+    DIAG(LOG_ERROR, "Error during conversion of a.txt");
+  }
+  testing::internal::CaptureStderr();
+  LogErrorTap tap;
+  capture.replay();
+  std::string written = testing::internal::GetCapturedStderr();
+  log_set_output_level(saved);
+  EXPECT_EQ(written, "");
+  EXPECT_EQ(tap.first_error(),
+            "Could not open input file a.txt: " + platform_error_text(ENOENT));
+
+  LogErrorTap other;
+  other.note(LOG_ERROR, "Could not parse file header");
+  other.note(LOG_ERROR, "Error during conversion of a.txt");
+  other.note(LOG_ERROR, "Reason: not this one");
+  EXPECT_EQ(other.first_error(), "Could not parse file header");
 }
 
 }  // namespace

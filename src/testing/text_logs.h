@@ -1,7 +1,8 @@
 #pragma once
 
-// Opening text logs over in-memory streams, for the reader's tests.
+// Text logs for tests, and opening them over in-memory streams.
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,33 @@ inline std::string log_text(const std::string& header_lines, const std::string& 
                             const std::string& records) {
   return "# Logger type: TarvikA\n# Value separator: \";\"\n" + header_lines + heading + "\n" +
          records;
+}
+
+/// The header of a logger's split file, then the column heading.
+inline std::string split_header(const std::string& logger, int session, int split) {
+  return "# Logger ID: " + logger + "\n# Session No.: " + std::to_string(session) +
+         "\n# Split No.: " + std::to_string(split) +
+         "\n# Time: 20241017T110553\n# Value separator: \";\"\n# Time format: 3\n"
+         "# Time separator: \":\"\n# Time separator ms: \".\"\nTimestamp;Type;ID;Length;Data\n";
+}
+
+/// Frames `from` to `from + count - 1`, 10 ms apart from 11:05:53.
+inline std::string split_records(int from, int count) {
+  std::string lines;
+  for (int i = from; i < from + count; ++i) {
+    int ms = 53000 + 10 * i;
+    char line[64];
+    std::snprintf(line, sizeof line, "11:05:%02d.%03d;%d;%X;2;%02X%02X\n", ms / 1000, ms % 1000,
+                  i % 3 == 0 ? 1 : 0, 0x100 + i, i & 0xFF, i >> 8);
+    lines += line;
+  }
+  return lines;
+}
+
+/// A logger's split file of `count` frames from frame `from` on.
+inline std::string split_log(const std::string& logger, int session, int number, int from,
+                             int count) {
+  return split_header(logger, session, number) + split_records(from, count);
 }
 
 }  // namespace velmarch
