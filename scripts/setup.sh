@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config git libargtable2-dev libstb-dev libdeflate-dev libgtest-dev
-  libgmock-dev python3-can can-utils tshark libbenchmark-dev time valgrind clang libclang-rt-dev)
+  libgmock-dev python3-can python3-jsonschema parallel can-utils tshark libbenchmark-dev time
+  valgrind clang libclang-rt-dev)
 scripts/install-packages.sh "${packages[@]}"
 
 cmake -S . -B build -DWARNINGS_AS_ERRORS=ON "$@"
