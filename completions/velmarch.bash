@@ -18,7 +18,7 @@ _velmarch() {
       COMPREPLY=($(compgen -W "version1 version2 version2r asc blf candump pcapng" -- "$cur"))
       return
       ;;
-    --report)
+    --report | --files-from)
       compopt -o filenames 2>/dev/null || true
       local IFS=$'\n'
       COMPREPLY=($(compgen -f -- "$cur"))
@@ -50,7 +50,7 @@ _velmarch() {
     COMPREPLY=($(compgen -W "--help -v --version --verbosity= --non-interactive -d
       --delete-converted -X --no-append-root -b --buffer= -j --jobs= -m --merge-splits -f
       --trace-format= -O
-      --output-directory= --report= -i --input-files" -- "$cur"))
+      --output-directory= --report= --files-from= -0 --null -i --input-files" -- "$cur"))
     [[ ${COMPREPLY[0]-} == *= ]] && compopt -o nospace 2>/dev/null || true
     return
   fi

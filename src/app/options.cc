@@ -13,7 +13,9 @@
 #include "app/tool_settings.h"
 #include "app/version.h"
 #include "diag/log.h"
+#include "fs/path_value.h"
 #include "platform/platform.h"
+#include "stream/file_stream.h"
 
 namespace velmarch {
 
@@ -34,6 +36,8 @@ struct OptionRows {
   struct arg_lit* merge_splits;
   PathListArg* output_directory;
   PathListArg* report;
+  struct arg_str* files_from;
+  struct arg_lit* null_separated;
   struct arg_lit* input_files;
   PathListArg* inputs;
   struct arg_end* end;
@@ -162,10 +166,99 @@ int output_level_for(int verbosity) {
   return verbosity >= 0 && verbosity <= 5 ? levels[verbosity] : 0;
 }
 
+// The whole of a stream; false when it could not be read to its end.
+bool read_all(ByteStream& in, std::string& text, int* error) {
+  char block[64 << 10];
+  for (;;) {
+    IoResult got = byte_stream_read(in, block, sizeof block);
+    if (!got.ok()) {
+      *error = got.error();
+      return false;
+    }
+    if (got.value() == 0) return true;
+    text.append(block, static_cast<size_t>(got.value()));
+  }
+}
+
+// --files-from: the list's paths join the inputs, as if given on the command line.
+bool add_input_list(ToolSettings& settings, const char* list, char separator,
+                    ExitStatus* status) {
+  bool standard_input = std::strcmp(list, "-") == 0;
+  std::unique_ptr<ByteStream> in;
+  int error = 0;
+  if (standard_input) {
+    in = file_stream_standard(FILE_STREAM_READ);
+  } else {
+    Result<std::unique_ptr<ByteStream>> opened = file_stream_open(list, FILE_STREAM_READ);
+    if (opened.ok()) in = std::move(opened).value();
+    error = opened.error();
+  }
+  std::string text;
+  if (!in || !read_all(*in, text, &error)) {
+    DIAG_FAILURE(LOG_FATAL, error, "Could not read the input list %s",
+                 standard_input ? "on standard input" : list);
+    *status = EXIT_COMMAND_LINE;
+    return false;
+  }
+  int32_t code = 0;
+  int64_t repeats = add_listed_inputs(text, separator, settings.input_set.inputs, &code);
+  if (code != 0) {
+    DIAG(LOG_FATAL, "Out of memory while reading the input list");
+    *status = EXIT_INTERNAL;
+    return false;
+  }
+  if (repeats > 0) {
+    DIAG(LOG_DEBUG, "Left out %lld repeated path%s of the input list",
+         static_cast<long long>(repeats), repeats == 1 ? "" : "s");
+  }
+  return true;
+}
+
+bool standard_input_named(const OptionRows& rows) {
+  for (int i = 0; i < rows.inputs->count; ++i) {
+    if (std::strcmp(rows.inputs->filename[i], "-") == 0) return true;
+  }
+  return false;
+}
+
+// "-": standard input to standard output, alone, without what only folders of files have.
+bool settle_standard_streams(ToolSettings& settings, const OptionRows& rows,
+                             ExitStatus* status) {
+  const char* conflict = rows.inputs->count > 1                 ? "another input"
+                         : rows.files_from->count > 0           ? "--files-from"
+                         : rows.delete_converted->count > 0     ? "-d"
+                         : rows.output_directory->count > 0     ? "-O"
+                         : rows.no_append_root->count > 0       ? "-X"
+                         : rows.merge_splits->count > 0         ? "-m"
+                                                                : nullptr;
+  if (conflict != nullptr) {
+    DIAG(LOG_FATAL, "\"-\" converts standard input to standard output: it cannot go with %s",
+         conflict);
+    *status = EXIT_COMMAND_LINE;
+    return false;
+  }
+  settings.standard_streams = true;
+  settings.input_set.inputs.clear();
+  PathValue here;
+  if (current_directory(here)) settings.input_root = folder_root_create(here.view()).value();
+  if (!settings.input_root) {
+    DIAG(LOG_FATAL, "Could not read the current folder");
+    *status = EXIT_INTERNAL;
+    return false;
+  }
+  settings.output_root = settings.input_root.get();
+  return true;
+}
+
 bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable& table, int argc,
                      char** argv, ExitStatus* status) {
   int errors = arg_parse(argc, argv, table.data());
   name_flags_given_values(rows.end, table, argc, argv);
+  // With --files-from, the inputs may all come from the list.
+  if (errors == 1 && rows.files_from->count > 0 && rows.end->error[0] == 1 &&
+      rows.end->parent[0] == &rows.inputs->hdr) {
+    errors = 0;
+  }
 
   if (rows.help->count > 0 || argc == 1) {
     print_usage(table);
@@ -216,7 +309,20 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
   flags.jobs = std::min(rows.jobs->count == 1 ? rows.jobs->ival[0] : platform_processor_count(),
                         MOST_JOBS);
 
-  if (!find_common_root(settings.input_set, status)) return false;
+  if (standard_input_named(rows)) return settle_standard_streams(settings, rows, status);
+  if (rows.files_from->count == 1) {
+    char separator = rows.null_separated->count == 1 ? '\0' : '\n';
+    if (!add_input_list(settings, rows.files_from->sval[0], separator, status)) return false;
+    // An empty list is nothing to do, as for rsync: the run converts nothing.
+    if (settings.input_set.inputs.empty() && !current_directory(settings.input_set.common_root)) {
+      DIAG(LOG_FATAL, "Could not read the current folder");
+      *status = EXIT_INTERNAL;
+      return false;
+    }
+  }
+  if (!settings.input_set.inputs.empty() && !find_common_root(settings.input_set, status)) {
+    return false;
+  }
 
   settings.input_root = folder_root_create(settings.input_set.common_root.view()).value();
   if (!settings.input_root) {
@@ -270,6 +376,11 @@ bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, ExitStat
   rows.report = path_list_arg(nullptr, "report", "<file>", 0, 1,
                               "writes what became of each input to the file, as JSON Lines",
                               check_path_option, report_path_error, &settings.report_paths);
+  rows.files_from = arg_str0(nullptr, "files-from", "<file>",
+                             "reads more inputs from the file, one per line; - reads them from "
+                             "standard input");
+  rows.null_separated =
+      arg_lit0("0", "null", "the paths of --files-from end with a NUL, not a line end");
   rows.input_files = arg_lit0("i", "input-files=<file(s)/folder(s)>",
                               "list of input files/folders, must have common root");
   rows.inputs = path_list_arg(nullptr, nullptr, "file(s)/folder(s)", 1, std::max(argc - 1, 1),
@@ -279,12 +390,12 @@ bool tool_settings_parse(ToolSettings& settings, int argc, char** argv, ExitStat
 
   // Room for every row up front, so that no append below can fail.
   OptionTable table;
-  table.reserve(16);
+  table.reserve(20);
   table = {rows.help,           rows.version,        rows.verbosity, rows.non_interactive,
            rows.delete_converted, rows.no_append_root, rows.buffer,    rows.jobs,
            rows.merge_splits};
-  void* const later_rows[] = {rows.output_directory, rows.report, rows.input_files, rows.inputs,
-                              rows.end};
+  void* const later_rows[] = {rows.output_directory, rows.report, rows.files_from,
+                              rows.null_separated, rows.input_files, rows.inputs, rows.end};
   bool result = false;
   if (settings.hooks != nullptr && !settings.hooks->add_options(settings, table)) {
     for (void* row : later_rows) std::free(row);

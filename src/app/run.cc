@@ -7,6 +7,7 @@
 #include "convert/conversion_job.h"
 #include "diag/log.h"
 #include "platform/platform.h"
+#include "stream/file_stream.h"
 #include "app/trace_format_option.h"
 
 namespace velmarch {
@@ -54,7 +55,16 @@ int tool_main(int argc, char** argv) {
     job->show_progress(&progress);
     display = std::make_unique<ProgressDisplay>(progress);
   }
-  status = job_run(*job, settings->input_set.inputs);
+  if (settings->standard_streams) {
+    std::unique_ptr<ByteStream> input = file_stream_standard(FILE_STREAM_READ);
+    std::unique_ptr<ByteStream> output = file_stream_standard(FILE_STREAM_WRITE);
+    if (!input || !output) return out_of_memory();
+    // A reader that goes away is told by the write that fails, not by a signal.
+    platform_ignore_broken_pipe();
+    status = job_convert_stream(*job, std::move(input), *output);
+  } else {
+    status = job_run(*job, settings->input_set.inputs);
+  }
   if (display) display->finish();
   if (report.report() != nullptr) {
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;

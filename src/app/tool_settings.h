@@ -41,6 +41,7 @@ struct ToolSettings {
   InputSet input_set;
   StringList output_directories;
   StringList report_paths;  // --report: at most one
+  bool standard_streams = false;  // "-": standard input to standard output
   std::unique_ptr<FolderRoot> input_root;
   /// Either input_root itself or separate_output_root.
   FolderRoot* output_root = nullptr;

@@ -121,6 +121,22 @@ ExitStatus job_run(ConversionJob& job, const StringList& inputs);
 /// symbolic link is never deleted.
 ExitStatus job_convert_file(ConversionJob& job, StrView input_path, StrView output_path,
                             bool reached_through_link = false);
+/// The path as the user's system names it, for the report: the root's own "/" is the one
+/// between the two parts.
+std::string report_path(const FolderRoot* root, StrView relative);
+/// A finished file's report entry: what its conversion found, and why it failed, in the words
+/// of its lines (reason: what a LogErrorTap kept).
+void fill_report_entry(ReportEntry& entry, const ConversionJob& job, const FileTask& task,
+                       std::string reason);
+
+/// How standard input and output are named in log lines and the report.
+inline constexpr const char* STANDARD_STREAM = "-";
+/// Converts the text log read from input (standard input) into the job's format, written to
+/// output (standard output) as it goes: EXIT_OK when converted, EXIT_FILE_FAILED when it
+/// failed (said, and "output is incomplete" once bytes went out) or the run was interrupted.
+/// A reader of the output that went away ends the conversion quietly. Closes the output.
+ExitStatus job_convert_stream(ConversionJob& job, std::unique_ptr<ByteStream> input,
+                              ByteStream& output);
 /// Makes the traces that wait for -d durable and publishes them, then removes those inputs that
 /// are still the files read; answers the status of the files that failed only now.
 ExitStatus job_commit(ConversionJob& job);

@@ -31,7 +31,8 @@ bool buffer_input(const ConversionJob& job, std::unique_ptr<ByteStream>& stream,
       size >= 0                 ? -1
       : is_regular_file(opened) ? opened.size
                                 : byte_stream_size(stream.get()).value_or(-1);
-  if (size < 0) size = std::min(whole, FILE_READ_BLOCK);
+  // A pipe's size is unknown: it is read through the usual buffer.
+  if (size < 0) size = whole < 0 ? FILE_READ_BLOCK : std::min(whole, FILE_READ_BLOCK);
   if (size <= 0) return true;
   // A buffer that holds the whole file, or takes it in large blocks, reads past the file's own.
   constexpr int64_t LARGE_READ = 4096;
@@ -87,10 +88,11 @@ FeedEnd feed_frames(ConversionJob& job, FileTask& task) {
   text_log_rewind(reader);
   // A large file is read on a thread of its own, ahead of this one, when a processor is left
   // over: fewer files than jobs are being converted. Not a split of a merged recording: on
-  // splits of a few megabytes that cost more than it saved (doc/PERFORMANCE.md, "-m").
+  // splits of a few megabytes that cost more than it saved (doc/PERFORMANCE.md, "-m"). A pipe
+  // may be of any size.
   std::unique_ptr<RecordPrefetch> ahead;
-  if (task.opened.size >= PREFETCH_SIZE && job.converting().load() < job.flags().jobs &&
-      !task.chain) {
+  bool large = task.opened.size >= PREFETCH_SIZE || task.opened.kind != PATH_FILE;
+  if (large && job.converting().load() < job.flags().jobs && !task.chain) {
     ahead = std::make_unique<RecordPrefetch>(reader);
   }
   // Told now and then: a counter that every thread touches at every frame costs the run.
@@ -114,6 +116,7 @@ FeedEnd feed_frames(ConversionJob& job, FileTask& task) {
     // The run's interruption, read on whatever thread converts the file.
     if (job.interruption_requested()) return FeedEnd::interrupted;
     if (!task.sink->frame(*record)) return FeedEnd::refused;
+    if (task.output_unread) break;
     if (++frames % PROGRESS_FRAMES == 0) told();
   }
   told();
@@ -240,10 +243,63 @@ void queue_for_deletion(ConversionJob& job, FileTask& task, ExitStatus result) {
   }
 }
 
+// Buffers the open input and reads its header: opened, or unreadable.
+void read_header(const ConversionJob& job, FileTask& task) {
+  StrView input_path = task.info.input_path.view();
+  TraceFileInfo& info = task.info;
+  if (!buffer_input(job, task.stream, task.opened)) {
+    task.stream.reset();  // closed quietly: the failure was told
+    task.move_to(FileState::unreadable);
+    return;
+  }
+  task.reader = text_log_open(task.stream.get());
+  if (!task.reader) {
+    DIAG(LOG_ERROR, "Could not open log");
+    task.move_to(FileState::unreadable);
+    return;
+  }
+  task.reader->name = input_path;
+  const LogHeader& header = task.reader->header;
+  small_string_printf_assign(info.logger_id, "%s",
+                             header.logger_id[0] != '\0' ? header.logger_id : "LOGGERID");
+  info.header_time = header.header_time;
+  info.session_no = static_cast<uint32_t>(header.session_no);
+  info.split_no = static_cast<uint32_t>(header.split_no);
+  task.move_to(FileState::opened);
+}
+
+// Standard output as a format writes to it: counts what went out, and takes a reader that
+// stopped reading (a broken pipe, as with "| head") for the end of the conversion, which then
+// ends quietly, as cat does.
+class StandardOutput final : public ByteStream {
+ public:
+  StandardOutput(ByteStream& out, FileTask& task) : out_(out), task_(task) {}
+
+  IoResult write(const void* source, uint64_t count) override {
+    if (task_.output_unread) return static_cast<int64_t>(count);
+    IoResult put = out_.write(source, count);
+    if (put.ok()) {
+      written_ += put.value();
+    } else if (put.error() == EPIPE) {
+      task_.output_unread = true;
+      return static_cast<int64_t>(count);
+    }
+    return put;
+  }
+  IoResult tell() override { return out_.tell(); }
+  IoResult seek(int64_t offset, int origin) override { return out_.seek(offset, origin); }
+
+  int64_t written() const { return written_; }
+
+ private:
+  ByteStream& out_;
+  FileTask& task_;
+  int64_t written_ = 0;
+};
+
 }  // namespace
 
 void file_open(ConversionJob& job, FileTask& task) {
-  TraceFileInfo& info = task.info;
   StrView input_path = task.info.input_path.view();
   task.durable = job.flags().delete_converted;
 
@@ -265,25 +321,7 @@ void file_open(ConversionJob& job, FileTask& task) {
   } else {
     task.opened = task.stream->identity().value();
   }
-  if (!buffer_input(job, task.stream, task.opened)) {
-    task.stream.reset();  // closed quietly: the failure was told
-    task.move_to(FileState::unreadable);
-    return;
-  }
-  task.reader = text_log_open(task.stream.get());
-  if (!task.reader) {
-    DIAG(LOG_ERROR, "Could not open log");
-    task.move_to(FileState::unreadable);
-    return;
-  }
-  task.reader->name = input_path;
-  const LogHeader& header = task.reader->header;
-  small_string_printf_assign(info.logger_id, "%s",
-                             header.logger_id[0] != '\0' ? header.logger_id : "LOGGERID");
-  info.header_time = header.header_time;
-  info.session_no = static_cast<uint32_t>(header.session_no);
-  info.split_no = static_cast<uint32_t>(header.split_no);
-  task.move_to(FileState::opened);
+  read_header(job, task);
 }
 
 void file_decide(ConversionJob& job, FileTask& task) {
@@ -383,6 +421,102 @@ ExitStatus file_finish(ConversionJob& job, FileTask& task) {
   }
   if (task.durable) queue_for_deletion(job, task, result);
   count_finished(job, task, result);
+  return result;
+}
+
+std::string report_path(const FolderRoot* root, StrView relative) {
+  std::string path(root->root().view());
+  if (!path.empty() && path.back() != '/' && !relative.empty()) path += '/';
+  path.append(relative.data(), relative.size());
+  return path;
+}
+
+void fill_report_entry(ReportEntry& entry, const ConversionJob& job, const FileTask& task,
+                       std::string reason) {
+  switch (task.state) {
+    case FileState::converted: entry.outcome = InputOutcome::converted; break;
+    case FileState::repeat: entry.outcome = InputOutcome::repeat; break;
+    case FileState::interrupted: entry.outcome = InputOutcome::interrupted; break;
+    default: entry.outcome = InputOutcome::failed; break;
+  }
+  const FileTask* output = task.trace ? &task.trace->output : &task;
+  bool in_trace = task.trace ? task.state == FileState::converted : task.output_kept();
+  if (in_trace) {
+    SmallString path(output->info.output_path.view());
+    path.append(task.sink->extension());
+    entry.output = report_path(job.setup().output_root, path.view());
+  }
+  entry.frames = task.frames;
+  entry.lines_skipped = task.skipped_lines;
+  entry.rollovers = task.rollovers;
+  entry.implausible_rollovers = task.implausible_rollovers;
+  entry.input_bytes = task.opened.size;
+  if (task.state == FileState::interrupted && reason.empty()) reason = "the run was interrupted";
+  if (entry.outcome != InputOutcome::converted) entry.reason = std::move(reason);
+}
+
+namespace {
+
+// The conversion of standard input to standard output; its lines are said as they come.
+ExitStatus convert_stream(ConversionJob& job, FileTask& task, ByteStream& output) {
+  read_header(job, task);
+  file_decide(job, task);
+  FeedEnd end = FeedEnd::refused;
+  StandardOutput out(output, task);
+  if (task.state == FileState::accepted) {
+    ++job.converting();
+    if (!task.sink->new_file(task.info, out, false)) {
+      DIAG(LOG_ERROR, "Error on new file");
+    } else {
+      end = feed_frames(job, task);
+      if (task.sink->end_file() < 0 && end == FeedEnd::all_fed) end = FeedEnd::refused;
+    }
+    --job.converting();
+    end_conversion(task, end);
+  }
+  // What the format wrote may still wait in the stream's buffer.
+  Status flushed = output.close();
+  if (flushed.error() == EPIPE) task.output_unread = true;
+  if (task.output_unread) return EXIT_OK;
+  if (end == FeedEnd::interrupted) {
+    job.stop();
+    job.tell_stop(STANDARD_STREAM);
+    return EXIT_FILE_FAILED;
+  }
+  if (!flushed.ok()) {
+    DIAG_FAILURE(LOG_ERROR, flushed.error(), "Could not write to standard output");
+    if (task.state == FileState::converted) task.move_to(FileState::failed);
+  }
+  if (task.close_error) {
+    DIAG_FAILURE(LOG_ERROR, *task.close_error, "Could not close standard input");
+  }
+  if (!task.has_failed()) {
+    count_finished(job, task, EXIT_OK);
+    return EXIT_OK;
+  }
+  if (out.written() > 0) DIAG(LOG_ERROR, "Standard output is incomplete");
+  log_conversion_failed(STANDARD_STREAM);
+  return EXIT_FILE_FAILED;
+}
+
+}  // namespace
+
+ExitStatus job_convert_stream(ConversionJob& job, std::unique_ptr<ByteStream> input,
+                              ByteStream& output) {
+  FileTask task(STANDARD_STREAM, STANDARD_STREAM, false);
+  task.sink = job.setup().sink;
+  task.stream = std::move(input);
+  task.opened = task.stream->identity().value();
+  LogErrorTap tap;
+  ExitStatus result = convert_stream(job, task, output);
+  RunReport* report = job.setup().report;
+  if (report != nullptr) {
+    ReportEntry entry;
+    entry.input = STANDARD_STREAM;
+    fill_report_entry(entry, job, task, tap.first_error());
+    if (entry.outcome == InputOutcome::converted) entry.output = STANDARD_STREAM;
+    report->release(report->add(std::move(entry)));
+  }
   return result;
 }
 

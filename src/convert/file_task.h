@@ -113,6 +113,7 @@ struct FileTask {
   int64_t implausible_rollovers = 0;  // ... of which ran back by less than half a period
   int64_t bytes_told = 0;     // of its input, added to the run's progress
   std::optional<int> close_error;  // why its input could not be closed after the conversion
+  bool output_unread = false;  // the reader of standard output went away: the rest is unwanted
   size_t report_entry = SIZE_MAX;  // its entry in the run's report, if there is one
 };
 

@@ -41,39 +41,6 @@ struct Turn {
   std::unique_ptr<ReportEntry> walked;  // an input the walk passed over or did not find
 };
 
-// The path as the user's system names it, for the report: the root's own "/" is the one
-// between the two parts.
-std::string full_path(const FolderRoot* root, StrView relative) {
-  std::string path(root->root().view());
-  if (!path.empty() && path.back() != '/' && !relative.empty()) path += '/';
-  path.append(relative.data(), relative.size());
-  return path;
-}
-
-// A finished file's entry: what its conversion found, and why it failed, in its lines' words.
-void fill_entry(ReportEntry& entry, const ConversionJob& job, const FileTask& task,
-                std::string reason) {
-  switch (task.state) {
-    case FileState::converted: entry.outcome = InputOutcome::converted; break;
-    case FileState::repeat: entry.outcome = InputOutcome::repeat; break;
-    case FileState::interrupted: entry.outcome = InputOutcome::interrupted; break;
-    default: entry.outcome = InputOutcome::failed; break;
-  }
-  const FileTask* output = task.trace ? &task.trace->output : &task;
-  bool in_trace = task.trace ? task.state == FileState::converted : task.output_kept();
-  if (in_trace) {
-    SmallString path(output->info.output_path.view());
-    path.append(task.sink->extension());
-    entry.output = full_path(job.setup().output_root, path.view());
-  }
-  entry.frames = task.frames;
-  entry.lines_skipped = task.skipped_lines;
-  entry.rollovers = task.rollovers;
-  entry.implausible_rollovers = task.implausible_rollovers;
-  entry.input_bytes = task.opened.size;
-  if (task.state == FileState::interrupted && reason.empty()) reason = "the run was interrupted";
-  if (entry.outcome != InputOutcome::converted) entry.reason = std::move(reason);
-}
 
 // The formats of the files in flight, one each: the job's own and more made by it. A worker
 // takes one when its file is accepted; the job's thread gives it back when the file is done.
@@ -216,7 +183,7 @@ class JobRun final : public WalkVisitor {
     auto turn = std::make_shared<Turn>();
     turn->walked = std::make_unique<ReportEntry>();
     ReportEntry& entry = *turn->walked;
-    entry.input = full_path(job_.setup().input_root, input);
+    entry.input = report_path(job_.setup().input_root, input);
     entry.outcome = outcome;
     entry.reason = reason;
     entry.input_bytes = bytes;
@@ -329,14 +296,14 @@ class JobRun final : public WalkVisitor {
         report != nullptr && task.state != FileState::abandoned && !job_.stop_told();
     if (reported) {
       ReportEntry entry;
-      entry.input = full_path(job_.setup().input_root, task.info.input_path.view());
+      entry.input = report_path(job_.setup().input_root, task.info.input_path.view());
       task.report_entry = report->add(std::move(entry));
     }
     ExitStatus result;
     {
       LogErrorTap tap;
       result = file_finish(job_, task);
-      if (reported) fill_entry(report->entry(task.report_entry), job_, task, tap.first_error());
+      if (reported) fill_report_entry(report->entry(task.report_entry), job_, task, tap.first_error());
     }
     if (reported) report->release(task.report_entry);
     if (task.sink != nullptr && !task.chain) sinks_.give_back(task.sink);

@@ -98,6 +98,9 @@ class BlfFormat final : public TraceSink {
   uint64_t file_size_ = 0;
   uint64_t uncompressed_size_ = 0;  // the file as it would be with its containers inflated
   bool failed_ = false;
+  // The header is filled in at the end. On a pipe it keeps what it had at the first frame: no
+  // file size, object count or end time, which python-can's reader does without.
+  bool seekable_ = false;
   int write_error_ = 0;  // the reason the last write or seek failed; 0 for none
   // Reused for every container of every file.
   std::unique_ptr<unsigned char[]> container_;
@@ -124,6 +127,7 @@ bool BlfFormat::init() {
 bool BlfFormat::new_file(const TraceFileInfo& /*info*/, ByteStream& out, bool /*continuation*/) {
   // A continued split file is a trace of its own, timed from its own first frame.
   out_ = &out;
+  seekable_ = byte_stream_tell(out).value_or(-1) == 0;
   frames_ = 0;
   file_size_ = 0;
   uncompressed_size_ = FILE_HEADER_SIZE;
@@ -236,7 +240,8 @@ bool BlfFormat::rewrite_file_header() {
 
 int64_t BlfFormat::end_file() {
   if (out_ == nullptr) return 0;
-  bool whole = !failed_ && (frames_ == 0 || (write_container() && rewrite_file_header()));
+  bool whole =
+      !failed_ && (frames_ == 0 || (write_container() && (!seekable_ || rewrite_file_header())));
   out_ = nullptr;
   if (whole) return frames_;
   // A failed frame logged its failure already.

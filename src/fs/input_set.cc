@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <new>
+#include <set>
+#include <string>
 
 #include "base/exit_status.h"
 #include "diag/log.h"
@@ -53,6 +55,31 @@ int32_t normalize_path_option(int count, const char* const* values, StringList& 
     if (!push(destination, std::move(path))) code = PATH_OPTION_NO_MEMORY;
   }
   return code;
+}
+
+int64_t add_listed_inputs(StrView list, char separator, StringList& inputs, int32_t* code) {
+  std::set<std::string> known;
+  for (const SmallString& input : inputs) known.emplace(input.view());
+  int64_t repeats = 0;
+  while (!list.empty()) {
+    size_t end = std::min(list.find(separator), list.size());
+    StrView entry = list.substr(0, end);
+    list.remove_prefix(std::min(end + 1, list.size()));
+    if (separator == '\n' && !entry.empty() && entry.back() == '\r') entry.remove_suffix(1);
+    if (entry.empty()) continue;
+    SmallString path;
+    if (path.append(entry) == nullptr) {
+      *code = PATH_OPTION_NO_MEMORY;
+      continue;
+    }
+    path_normalize(path);
+    if (!known.emplace(path.view()).second) {
+      ++repeats;
+    } else if (!push(inputs, std::move(path))) {
+      *code = PATH_OPTION_NO_MEMORY;
+    }
+  }
+  return repeats;
 }
 
 bool find_common_root(InputSet& set, ExitStatus* status) {

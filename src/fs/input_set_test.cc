@@ -103,5 +103,27 @@ TEST(NormalizePathOption, NormalisesAndAppendsInOrder) {
   EXPECT_EQ(list[3].view(), "/no/such//place");
 }
 
+// A scheduler's list: blank entries, line ends of either system, paths given twice (in the list
+// or on the command line) and NUL-separated paths that hold line ends.
+TEST(AddListedInputs, SkipsBlanksAndRepeatsAndSplitsWhereTold) {
+  StringList inputs;
+  inputs.emplace_back(StrView("/d/a.txt"));
+  int32_t code = 0;
+  EXPECT_EQ(add_listed_inputs("/d/b.txt\n\n/d/a.txt\r\n/d//c\r\n/d/b.txt\n/d/e.txt", '\n',
+                              inputs, &code),
+            2);
+  EXPECT_EQ(code, 0);
+  std::vector<std::string> paths;
+  for (const SmallString& input : inputs) paths.emplace_back(input.view());
+  EXPECT_EQ(paths, (std::vector<std::string>{"/d/a.txt", "/d/b.txt", "/d/c", "/d/e.txt"}));
+
+  StringList nul;
+  const char list[] = "/d/line\nend.txt\0\0/d/f.txt";
+  EXPECT_EQ(add_listed_inputs(StrView(list, sizeof list - 1), '\0', nul, &code), 0);
+  ASSERT_EQ(nul.size(), 2u);
+  EXPECT_EQ(nul[0].view(), "/d/line\nend.txt");
+  EXPECT_EQ(nul[1].view(), "/d/f.txt");
+}
+
 }  // namespace
 }  // namespace velmarch

@@ -32,6 +32,10 @@ long platform_thread_id();
 /// One write of the whole line to standard error; the result is ignored on purpose.
 void platform_write_stderr(const char* bytes, size_t count);
 
+/// Standard input and output as binary streams: no line ending is changed on either.
+FILE* platform_standard_input();
+FILE* platform_standard_output();
+
 /// Opens a file with a C runtime mode ("rb", "wb", "r+b"), without any sharing restriction.
 Result<FILE*> platform_file_open(const char* name, const char* mode);
 /// 64-bit positions, so inputs of 2 GiB and more work.
@@ -89,6 +93,8 @@ int platform_processor_count();
 /// only note that the run is to stop; one ignored at start stays ignored. A second one ends the
 /// process at once.
 void platform_catch_interrupts();
+/// A write to a pipe whose reader went away fails with EPIPE instead of ending the process.
+void platform_ignore_broken_pipe();
 /// The first interruption caught (the signal's number), or 0. Cheap enough for every frame.
 int platform_interruption();
 /// Ends the process as the interruption would have ended it uncaught.

@@ -23,6 +23,12 @@ Result<std::unique_ptr<ByteStream>> file_stream_open(const char* name, int mode)
   return stream;
 }
 
+std::unique_ptr<ByteStream> file_stream_standard(int mode) {
+  FILE* file =
+      mode == FILE_STREAM_READ ? platform_standard_input() : platform_standard_output();
+  return std::unique_ptr<ByteStream>(new (std::nothrow) FileStream(file, mode));
+}
+
 Result<std::unique_ptr<ByteStream>> file_stream_create_new(const char* name,
                                                            uint32_t permissions) {
   Result<FILE*> file = platform_file_create_new(name, permissions);

@@ -42,6 +42,9 @@ class alignas(64) FileStream final : public ByteStream {
 /// Bytes gathered by a stream in write mode before they go to the file.
 inline constexpr size_t FILE_STREAM_WRITE_BLOCK = size_t{256} << 10;
 
+/// Standard input to read, or standard output to write, as a stream that closes it at the end.
+std::unique_ptr<ByteStream> file_stream_standard(int mode);
+
 /// Fails when the name is null, the mode is not one of the three, or the file cannot be opened.
 /// Write mode creates the file or truncates it; read-write mode needs an existing file.
 Result<std::unique_ptr<ByteStream>> file_stream_open(const char* name, int mode);

@@ -171,6 +171,30 @@ TEST_F(CommandLine, InputsWithoutCommonRootAreRefused) {
   EXPECT_TRUE(has_line(result.log, "F Could not find root for /"));
 }
 
+// --files-from: the list's paths join the command line's, relative to where velmarch runs,
+// under the same common root; blanks and repeats are left out, a missing path is reported.
+TEST_F(CommandLine, InputListsJoinTheCommandLine) {
+  write("in/b.txt", text_log(2, 1, {"11:05:53.123;0;123;8;1122334455667788"}));
+  write("list", "in/b.txt\n\nin/missing.txt\nin/a.txt\nin/b.txt\n");
+  RunResult result = run({"--verbosity=4", "--files-from=list", "in/a.txt"});
+  EXPECT_EQ(result.status, 1) << result.raw_err;
+  EXPECT_TRUE(exists("in/a.trc"));
+  EXPECT_TRUE(exists("in/b.trc"));
+  EXPECT_TRUE(has_line(result.log, "D Left out 2 repeated paths of the input list"));
+  EXPECT_TRUE(has_line(result.log, "W Could not find input file/folder missing.txt"));
+
+  write("list", "in/a.txt\nother/c.txt\n");
+  EXPECT_EQ(run({"--files-from", "list"}).status, 132);
+  write("list", std::string("in/a.txt\0in/b.txt\0", 18));
+  EXPECT_EQ(run({"-0", "--files-from=list", "-f", "asc"}).status, 0);
+  EXPECT_TRUE(exists("in/b.asc"));
+  write("list", "");
+  EXPECT_EQ(run({"--files-from=list"}).status, 0);
+  result = run({"--files-from=absent"});
+  EXPECT_EQ(result.status, 134);
+  EXPECT_TRUE(has_line(result.log, "F Could not read the input list absent")) << result.raw_err;
+}
+
 TEST_F(CommandLine, InputsUnderAMissingFolderAreReportedMissing) {
   RunResult result = run({"nowhere/a.txt", "nowhere/b.txt"});
   EXPECT_EQ(result.status, 1);

@@ -54,6 +54,10 @@ void platform_write_stderr(const char* bytes, size_t count) {
   (void)written;
 }
 
+FILE* platform_standard_input() { return stdin; }
+
+FILE* platform_standard_output() { return stdout; }
+
 Result<FILE*> platform_file_open(const char* name, const char* mode) {
   FILE* file = std::fopen(name, mode);
   if (file == nullptr) return Status::failure(errno);
@@ -312,6 +316,8 @@ void platform_catch_interrupts() {
     sigaction(signal_number, &action, nullptr);
   }
 }
+
+void platform_ignore_broken_pipe() { std::signal(SIGPIPE, SIG_IGN); }
 
 int platform_interruption() { return caught_interruption.load(std::memory_order_relaxed); }
 

@@ -37,6 +37,16 @@ void platform_write_stderr(const char* bytes, size_t count) {
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes, static_cast<DWORD>(count), &written, nullptr);
 }
 
+FILE* platform_standard_input() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  return stdin;
+}
+
+FILE* platform_standard_output() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  return stdout;
+}
+
 Result<FILE*> platform_file_open(const char* name, const char* mode) {
   FILE* file = _fsopen(name, mode, _SH_DENYNO);
   if (file == nullptr) return Status::failure(errno);
@@ -328,6 +338,9 @@ BOOL WINAPI on_console_event(DWORD event) {
 }  // namespace
 
 void platform_catch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+// Windows has no SIGPIPE: such a write fails already.
+void platform_ignore_broken_pipe() {}
 
 int platform_interruption() { return caught_interruption.load(std::memory_order_relaxed); }
 
