@@ -2,7 +2,8 @@
 # Converts generated workloads with the built binary and prints median wall time, frames/s or
 # files/s, MB/s (input text), peak resident memory and median user and system CPU time: a
 # card-like tree of 64 files of 50,000 frames (recordings of eight splits; also with -m) and a
-# tree of 10,000 small files, each with one job and the default, then single files, and every trace format on the 1 M-frame log. Needs
+# tree of 10,000 small files, each with one job and the default, then single files, every trace
+# format on the 1 M-frame log, and standard input to standard output ("-"). Needs
 # build/ (scripts/setup.sh) and GNU time.
 #   scripts/bench.sh [--quick] [--runs N] [--peers]
 #     --quick  1 M frames only, no 10 M; trees of 16 large and 1,000 small files instead of 64
@@ -156,6 +157,17 @@ for frames in "${sizes[@]}"; do
         report "1M clock -f $format" "$frames" "$bytes" "$t" "$u" "$sys" "$rss"
         awk -v b="$base" -v t="$t" 'BEGIN { printf "%34s %.2fx the frames/s of version2\n", "", b / t }'
       done
+    fi
+    # Standard input to standard output through pipes, against the file's conversion; both
+    # traces go to a file in the output folder.
+    if [ "$style" = clock ]; then
+      read -r base u sys rss < <(measure "$velmarch" -O @OUT@ "$input")
+      clean_runs
+      read -r t u sys rss < <(measure bash -c 'cat "$1" | "$2" - >"$3/piped.trc"' _ "$input" \
+        "$velmarch" @OUT@)
+      clean_runs
+      report "$((frames / 1000000))M clock, cat | velmarch - >file" "$frames" "$bytes" "$t" "$u" "$sys" "$rss"
+      awk -v b="$base" -v t="$t" 'BEGIN { printf "%34s %.2fx the speed of converting the file\n", "", b / t }'
     fi
     if ((peers)) && [ "$frames" = 1000000 ] && [ "$style" = clock ]; then
       "$root/bench/peers.sh" "$input" "$work" "$runs"
