@@ -9,6 +9,6 @@ cmake -S . -B build-tsan -DWARNINGS_AS_ERRORS=ON -DENABLE_TSAN=ON -DVELMARCH_BEN
 cmake --build build-tsan -j"$(nproc)" >/dev/null
 export TSAN_OPTIONS="halt_on_error=1:exitcode=99:second_deadlock_stack=1"
 build-tsan/velmarch_tests --gtest_brief=1 \
-  --gtest_filter='OrderedPipeline.*:LogCapture.*:InputWalk.*:DeleteConverted.*:MergeSplits.*'
+  --gtest_filter='OrderedPipeline.*:LogCapture.*:InputWalk.*:DeleteConverted.*:MergeSplits.*:ReportedRun.*'
 build-tsan/tests/e2e/velmarch_e2e_tests --gtest_brief=1 \
   --gtest_filter='Parallel.*:Runs.*:Interruption.*:Walk.*:DeleteSafety.*:Terminal.*:*MergeSplits*:InterruptedRecording.*'

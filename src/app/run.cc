@@ -50,7 +50,9 @@ int tool_main(int argc, char** argv) {
   platform_catch_interrupts();
   // Scripts and pipes see only the log lines.
   std::unique_ptr<ProgressDisplay> display;
-  if (!settings->flags.non_interactive && platform_stderr_is_terminal()) {
+  // A pipe's size is unknown: no line could say how far it is.
+  if (!settings->flags.non_interactive && !settings->standard_streams &&
+      platform_stderr_is_terminal()) {
     progress.counts_traces = settings->flags.merge_splits;
     job->show_progress(&progress);
     display = std::make_unique<ProgressDisplay>(progress);
