@@ -186,7 +186,8 @@ ExitStatus DurableCommit::commit(ConversionJob& job) {
       }
       if (report == nullptr) continue;
       ReportEntry& entry = report->entry(input.report_entry);
-      if (!published[i] || !removal.ok()) {
+      // An input that failed before keeps its own reason.
+      if (entry.outcome == InputOutcome::converted && (!published[i] || !removal.ok())) {
         entry.outcome = InputOutcome::failed;
         entry.reason = published[i] ? tap.first_error() : failures[i];
       }
@@ -213,11 +214,11 @@ void DurableCommit::publish_on_stop(ConversionJob& job) {
       if (report == nullptr) continue;
       for (const PendingInput& input : pending_[i].inputs) {
         ReportEntry& entry = report->entry(input.report_entry);
-        if (!published[i]) {
+        if (!published[i] && entry.outcome == InputOutcome::converted) {
           entry.outcome = InputOutcome::failed;
-          entry.output.clear();
           entry.reason = failures[i];
         }
+        if (!published[i]) entry.output.clear();
         report->release(input.report_entry);
       }
     }

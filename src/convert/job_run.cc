@@ -41,7 +41,6 @@ struct Turn {
   std::unique_ptr<ReportEntry> walked;  // an input the walk passed over or did not find
 };
 
-
 // The formats of the files in flight, one each: the job's own and more made by it. A worker
 // takes one when its file is accepted; the job's thread gives it back when the file is done.
 // With --merge-splits a recording takes one when its first file is accepted and gives it back
@@ -303,7 +302,9 @@ class JobRun final : public WalkVisitor {
     {
       LogErrorTap tap;
       result = file_finish(job_, task);
-      if (reported) fill_report_entry(report->entry(task.report_entry), job_, task, tap.first_error());
+      if (reported) {
+        fill_report_entry(report->entry(task.report_entry), job_, task, tap.first_error());
+      }
     }
     if (reported) report->release(task.report_entry);
     if (task.sink != nullptr && !task.chain) sinks_.give_back(task.sink);

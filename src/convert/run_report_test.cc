@@ -226,7 +226,8 @@ TEST_F(ReportedRun, AnInterruptionReportsWhatHappenedUpToIt) {
   interrupt_after = 55;  // in the second split of b
   std::vector<std::string> lines = run({"a", "b"});
   ASSERT_TRUE(job->stopped());
-  ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(log);  // nothing of b/03.txt, which never began
+  // Nothing of b/03.txt, which never began.
+  ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(log);
   EXPECT_EQ(field(lines[0], "outcome"), "\"converted\"");
   EXPECT_EQ(field(lines[1], "outcome"), "\"interrupted\"");
   EXPECT_EQ(field(lines[1], "reason"), "\"the run stopped before its recording ended\"");
