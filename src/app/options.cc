@@ -190,8 +190,8 @@ bool add_input_list(ToolSettings& settings, const char* list, char separator,
     in = file_stream_standard(FILE_STREAM_READ);
   } else {
     Result<std::unique_ptr<ByteStream>> opened = file_stream_open(list, FILE_STREAM_READ);
-    if (opened.ok()) in = std::move(opened).value();
     error = opened.error();
+    if (opened.ok()) in = std::move(opened).value();
   }
   std::string text;
   if (!in || !read_all(*in, text, &error)) {

@@ -8,14 +8,15 @@ namespace velmarch {
 bool ReportOutput::open(StrView path, uint64_t seed) {
   StrView folder = path_directory_part(path);
   Result<std::unique_ptr<FolderRoot>> root = folder_root_create(folder);
+  int error = root.error();
   Result<std::unique_ptr<StagedFile>> file = Status::failure();
   if (root.ok()) {
     root_ = std::move(root).value();
     // No permissions of its own: the umask decides, as for any file the user makes.
     file = StagedFile::create(root_.get(), path_file_name(path), 0, seed);
+    error = file.error();
   }
   if (!file.ok()) {
-    int error = root.ok() ? file.error() : root.error();
     DIAG_FAILURE(LOG_FATAL, error, "Could not create report %.*s", STR_VIEW_ARG(path));
     return false;
   }

@@ -271,8 +271,8 @@ TEST(BlfFormatTest, FailedWritesAnswerMinusOneAndSaySo) {
 // On a pipe the header cannot be filled in at the end: it keeps the start time and leaves the
 // sizes, the object count and the end time as they were at the first frame.
 TEST(BlfFormatTest, AnOutputThatCannotSeekKeepsTheFirstHeader) {
-  std::vector<CanRecord> frames;
-  for (int i = 0; i < 10; ++i) frames.push_back(frame_of(T0 + i, 5, false, false, {1, 2}));
+  std::vector<CanRecord> frames(10);
+  for (int i = 0; i < 10; ++i) frames[i] = frame_of(T0 + i, 5, false, false, {1, 2});
   MemoryStream whole;
   ASSERT_EQ(write_file(*blf_format_create(), whole, frames), 10);
   WriteOnlyStream unseekable;
