@@ -1,14 +1,23 @@
 #include "app/report_output.h"
 
+#include <cerrno>
+
 #include "diag/log.h"
 #include "fs/path_value.h"
 
 namespace velmarch {
 
 bool ReportOutput::open(StrView path, uint64_t seed) {
+  path_ = std::string(path);
   StrView folder = path_directory_part(path);
   Result<std::unique_ptr<FolderRoot>> root = folder_root_create(folder);
   int error = root.error();
+  // A folder would only refuse the report's name at the end, after the whole run.
+  Result<PathStatus> there = stat_path(path);
+  if (there.ok() && there.value().kind == PATH_DIRECTORY) {
+    root = Status::failure(EISDIR);
+    error = EISDIR;
+  }
   Result<std::unique_ptr<StagedFile>> file = Status::failure();
   if (root.ok()) {
     root_ = std::move(root).value();
@@ -35,8 +44,7 @@ bool ReportOutput::publish(const ReportEnd& end) {
   if (done.ok()) done = file_->publish(true);
   if (done.ok()) done = folder_root_sync(root_.get(), {file_->final_path()});
   if (done.ok()) return true;
-  DIAG_FAILURE(LOG_ERROR, done.error(), "Could not write report %s",
-               file_->final_path().c_str());
+  DIAG_FAILURE(LOG_ERROR, done.error(), "Could not write report %s", path_.c_str());
   (void)file_->remove();
   return false;
 }

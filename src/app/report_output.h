@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "convert/run_report.h"
 #include "fs/folder_root.h"
@@ -20,6 +21,7 @@ class ReportOutput {
   bool publish(const ReportEnd& end);
 
  private:
+  std::string path_;  // as the command line gave it, normalised
   std::unique_ptr<FolderRoot> root_;
   std::unique_ptr<StagedFile> file_;
   std::unique_ptr<RunReport> report_;

@@ -157,9 +157,10 @@ def interrupted(check, scratch):
 def unwritable(check, scratch):
     """A report that cannot be made stops the run before anything is converted."""
     write(os.path.join(scratch, "c", "01.txt"), log(1, 1, 5))
-    status = check.run(["--report=nowhere/r.jsonl", "c"], scratch)
-    check.expect(status == 134, "status 134, not %d" % status)
-    check.expect(not os.path.exists(os.path.join(scratch, "c_out")), "nothing converted")
+    for report in ("nowhere/r.jsonl", "c"):  # a missing folder; a folder
+        status = check.run(["--report=" + report, "c"], scratch)
+        check.expect(status == 134, "%s: status 134, not %d" % (report, status))
+        check.expect(not os.path.exists(os.path.join(scratch, "c_out")), "nothing converted")
 
 
 def main():
