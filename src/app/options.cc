@@ -214,6 +214,7 @@ bool add_input_list(ToolSettings& settings, const char* list, char separator,
   return true;
 }
 
+// Whether "-" is among the inputs, as the user wrote them.
 bool standard_input_named(const OptionRows& rows) {
   for (int i = 0; i < rows.inputs->count; ++i) {
     if (std::strcmp(rows.inputs->filename[i], "-") == 0) return true;
@@ -221,7 +222,8 @@ bool standard_input_named(const OptionRows& rows) {
   return false;
 }
 
-// "-": standard input to standard output, alone, without what only folders of files have.
+// "-": standard input to standard output, alone. Deleting inputs, output folders, joined splits
+// and input lists all need files.
 bool settle_standard_streams(ToolSettings& settings, const OptionRows& rows,
                              ExitStatus* status) {
   const char* conflict = rows.inputs->count > 1                 ? "another input"
