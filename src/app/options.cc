@@ -316,10 +316,14 @@ bool finish_settings(ToolSettings& settings, const OptionRows& rows, OptionTable
     char separator = rows.null_separated->count == 1 ? '\0' : '\n';
     if (!add_input_list(settings, rows.files_from->sval[0], separator, status)) return false;
     // An empty list is nothing to do, as for rsync: the run converts nothing.
-    if (settings.input_set.inputs.empty() && !current_directory(settings.input_set.common_root)) {
-      DIAG(LOG_FATAL, "Could not read the current folder");
-      *status = EXIT_INTERNAL;
-      return false;
+    PathValue& root = settings.input_set.common_root;
+    if (settings.input_set.inputs.empty()) {
+      if (!current_directory(root)) {
+        DIAG(LOG_FATAL, "Could not read the current folder");
+        *status = EXIT_INTERNAL;
+        return false;
+      }
+      if (root.view().empty() || root.view().back() != '/') root.append("/", 1);
     }
   }
   if (!settings.input_set.inputs.empty() && !find_common_root(settings.input_set, status)) {
