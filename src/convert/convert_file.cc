@@ -116,8 +116,11 @@ FeedEnd feed_frames(ConversionJob& job, FileTask& task) {
     // The run's interruption, read on whatever thread converts the file.
     if (job.interruption_requested()) return FeedEnd::interrupted;
     if (!task.sink->frame(*record)) return FeedEnd::refused;
-    if (task.output_unread) break;
-    if (++frames % PROGRESS_FRAMES == 0) told();
+    if (++frames % PROGRESS_FRAMES == 0) {
+      told();
+      // Standard output's reader went away: what is written meanwhile goes nowhere.
+      if (task.output_unread) break;
+    }
   }
   told();
   task.frames = frames;
